@@ -1,0 +1,320 @@
+#!/usr/bin/env python3
+"""End-to-end cases: the real hushpane.exe under Wine, against the real
+Shell_TrayWnd of Wine's shell desktop, observed and driven only from other
+processes (hpprobe.exe, xdotool, screenshots).
+
+  e2e.py start STATE --exe EXE --probe PROBE --prefix DIR --logs DIR
+  e2e.py case STATE NAME
+  e2e.py stop STATE
+"""
+import argparse
+import re
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "lib"))
+from wine_desktop import WIDTH, HEIGHT, Desktop, DesktopError, wait_until  # noqa: E402
+
+HOTKEY_LINE = "Failed to register hot key for Hushpane."
+ICON_CENTRE = (WIDTH - 11, HEIGHT - 11)  # the notification area's first icon
+WM_CLOSE, WM_COMMAND, WM_TRAYICON = 0x0010, 0x0111, 0x0401
+
+
+class Failure(AssertionError):
+    pass
+
+
+class Case:
+    """One case's view of the desktop; every check failure says what was seen."""
+
+    def __init__(self, desk, name):
+        self.desk = desk
+        self.name = name
+        self.logs = Path(desk.state["log_dir"]) / name
+        self.logs.mkdir(parents=True, exist_ok=True)
+        self.started = []
+        self.exe = desk.state["exe"]
+
+    # -- the program --------------------------------------------------------
+
+    def start(self, label="hushpane"):
+        stdout = self.logs / f"{label}.stdout"
+        process = self.desk.popen([self.exe], self.logs / f"{label}.log", stdout_path=stdout)
+        process.stdout_path = stdout
+        self.started.append(process)
+        return process
+
+    def start_and_wait_hidden(self, label="hushpane"):
+        process = self.start(label)
+        self.expect_probe("the taskbar hidden after start", "wait-alpha", 0, 10000)
+        self.expect_probe("the hidden window", "hidden")
+        return process
+
+    def end_all(self):
+        for process in self.started:
+            if process.poll() is None:
+                process.kill()
+                process.wait(timeout=30)
+
+    # -- observing ----------------------------------------------------------
+
+    def probe(self, *args):
+        return self.desk.probe(*args, check=False)
+
+    def expect_probe(self, what, *args):
+        """Runs a probe command that must succeed; returns what it printed."""
+        status, output = self.desk.run_probe(*args)
+        if status != 0:
+            raise Failure(f"{what}: hpprobe {' '.join(map(str, args))} observed: {output or '(nothing)'}; "
+                          f"{self.describe()}")
+        return output
+
+    def expect(self, condition, what):
+        if not condition:
+            raise Failure(f"{what}; {self.describe()}")
+
+    def describe(self):
+        lines = [f"taskbar: {self.probe('taskbar')}", f"hidden window: {self.probe('hidden')}"]
+        for i, process in enumerate(self.started):
+            status = process.poll()
+            output = process.stdout_path.read_bytes() if process.stdout_path.exists() else b""
+            lines.append(f"copy {i + 1}: {'running' if status is None else f'exited {status}'}, stdout {output!r}")
+        return " | ".join(lines)
+
+    def stdout_lines(self, process):
+        return process.stdout_path.read_bytes().decode("utf-8", "replace").splitlines()
+
+    def windows_pid(self):
+        match = re.search(r"pid=(\d+)", self.expect_probe("the hidden window", "hidden"))
+        return int(match.group(1))
+
+    def icons_width(self):
+        return self.desk.notification_area_width(self.logs / "notification-area.png")
+
+    def read_window(self, what, class_name, timeout_ms, lines):
+        """Waits for a window of that class and reads its text off the screen."""
+        found = self.expect_probe(what, "find", class_name, timeout_ms)
+        left, top, right, bottom = map(int, re.search(r"rect=(-?\d+),(-?\d+),(-?\d+),(-?\d+)", found).groups())
+        border = 2  # the window's frame, which tesseract would read as "|"
+        return self.desk.ocr(self.logs / f"{class_name.strip('#')}.png", left + border, top + border,
+                             right - left - 2 * border, bottom - top - 2 * border, lines)
+
+    def choose(self, item):
+        """Right-clicks the icon and chooses an item with real keys (None dismisses)."""
+        self.expect_probe("a right click", "click", "right")
+        self.expect_probe("the context menu", "find", "#32768", 5000)
+        if item is None:
+            self.expect_probe("Escape", "press", "escape")
+        else:
+            for _ in range({"Pause": 1, "Exit": 2}[item]):
+                self.expect_probe("Down", "press", "down")
+            self.expect_probe("Enter", "press", "enter")
+        self.expect_probe("the menu closed", "no-menu", 5000)
+
+    def wait_exit(self, process, timeout_s=10):
+        try:
+            return process.wait(timeout=timeout_s)
+        except subprocess.TimeoutExpired:
+            raise Failure(f"the program did not end within {timeout_s}s; {self.describe()}") from None
+
+
+# -- the cases ---------------------------------------------------------------
+
+def case_conceals_at_start(c):
+    before = c.expect_probe("the shell taskbar", "taskbar")
+    c.expect("layered=0" in before, f"the taskbar was layered before start: {before}")
+    c.start_and_wait_hidden()
+    state = c.expect_probe("alpha 0", "keep-alpha", 0, 1000)
+    c.expect("layered=1 alpha=0 flags=2" in state, f"want layered, alpha 0, LWA_ALPHA: {state}")
+    visible = c.expect_probe("the program's windows", "visible", c.windows_pid())
+    c.expect("visible=0" in visible, f"the program shows a window: {visible}")
+    c.expect(c.stdout_lines(c.started[0]) == [], "the program wrote to standard output")
+
+
+def case_tray_icon_and_hidden_window(c):
+    before = c.icons_width()
+    c.start_and_wait_hidden()
+    hidden = c.expect_probe("the hidden window", "hidden")
+    c.expect("title=Tray Icon Hidden Window" in hidden, f"hidden window: {hidden}")
+    wait_until("the icon in the notification area", lambda: c.icons_width() > before, 10)
+    try:
+        c.desk.hover(*ICON_CENTRE)
+        tip = c.read_window("the icon's tooltip", "tooltips_class32", 5000, lines=False)
+    finally:
+        c.desk.xdotool("mousemove", WIDTH // 2, HEIGHT // 2)
+    c.expect(tip == ["Hushpane"], f"tip read as {tip}")
+
+
+def case_peek_timeline(c):
+    c.start_and_wait_hidden()
+    c.expect_probe("Ctrl+0", "press", "ctrl+0")
+    pressed = time.monotonic()
+    shown = c.expect_probe("alpha 255 within a second", "wait-alpha", 255, 1000)
+    # Visible throughout: 15 s after the press and on to just before 20 s.
+    kept = c.expect_probe("alpha 255 for the peek", "keep-alpha", 255, int((19.0 - (time.monotonic() - pressed)) * 1000))
+    hidden = c.expect_probe("alpha 0 again", "wait-alpha", 0, 2500)
+    elapsed = time.monotonic() - pressed
+    c.expect(19.0 <= elapsed <= 21.5, f"hidden again {elapsed:.2f}s after the press")
+    print(f"shown: {shown}\nkept: {kept}\nhidden again after {elapsed:.2f}s: {hidden}")
+
+
+def case_hotkey_taken(c):
+    holder = c.desk.popen([c.desk.probe_exe, "hold-hotkey"], c.logs / "holder.log", c.logs / "holder.stdout")
+    c.started.append(holder)
+    holder.stdout_path = c.logs / "holder.stdout"
+    wait_until("the other program holding Ctrl+0", lambda: b"hotkey=held" in holder.stdout_path.read_bytes(), 10)
+    program = c.start_and_wait_hidden()
+    wait_until("the failure line", lambda: c.stdout_lines(program), 10)
+    c.expect(c.stdout_lines(program) == [HOTKEY_LINE], f"standard output was {c.stdout_lines(program)}")
+    c.expect_probe("Ctrl+0", "press", "ctrl+0")
+    c.expect_probe("no peek: Ctrl+0 is the other program's", "keep-alpha", 0, 1500)
+
+
+def case_second_copy(c):
+    first = c.start_and_wait_hidden("first")
+    c.probe("show")
+    second = c.start("second")
+    c.expect_probe("the second copy hiding the taskbar again", "wait-alpha", 0, 10000)
+    wait_until("the second copy's line", lambda: c.stdout_lines(second), 10)
+    c.expect(c.stdout_lines(second) == [HOTKEY_LINE], f"second copy wrote {c.stdout_lines(second)}")
+    c.expect(c.stdout_lines(first) == [], f"first copy wrote {c.stdout_lines(first)}")
+    c.expect(first.poll() is None and second.poll() is None, "both copies run")
+    c.expect_probe("the taskbar still hidden", "keep-alpha", 0, 1000)
+
+
+def case_ended_from_outside(c):
+    program = c.start_and_wait_hidden()
+    program.kill()
+    program.wait(timeout=30)
+    wait_until("the hidden window gone", lambda: "hidden=none" in c.probe("hidden"), 10)
+    c.expect_probe("alpha 0 kept after the process ended", "keep-alpha", 0, 1500)
+
+
+def case_left_click(c):
+    c.start_and_wait_hidden()
+    c.expect_probe("a left click", "click", "left")
+    box = c.expect_probe("the box", "box", 5000)
+    c.expect('owner-is-hidden=1 caption="Hushpane"' in box, f"box: {box}")
+    c.expect('text="Left Click on Tray Icon!"' in box and 'button="OK"' in box, f"box: {box}")
+    c.expect_probe("closing the box", "box", 1000, "close")
+    wait_until("the box closed", lambda: "box=none" in c.probe("box", 0), 5)
+    c.expect_probe("no change", "keep-alpha", 0, 1000)
+
+
+def case_menu_items_and_dismiss(c):
+    c.start_and_wait_hidden()
+    c.expect_probe("a right click", "click", "right")
+    items = c.read_window("the context menu", "#32768", 5000, lines=True)
+    c.expect(items == ["Pause", "Exit"], f"menu read as {items}")
+    c.expect_probe("Escape", "press", "escape")
+    c.expect_probe("the menu closed", "no-menu", 5000)
+    c.expect_probe("nothing changed", "keep-alpha", 0, 1500)
+    c.expect(c.started[0].poll() is None, "the program ended")
+
+
+def case_pause_toggles(c):
+    c.start_and_wait_hidden()
+    c.choose("Pause")
+    c.expect_probe("shown by Pause within a second", "wait-alpha", 255, 1000)
+    c.expect_probe("staying shown", "keep-alpha", 255, 1500)
+    c.choose("Pause")
+    c.expect_probe("hidden by the second Pause within a second", "wait-alpha", 0, 1000)
+    c.expect_probe("staying hidden", "keep-alpha", 0, 1500)
+
+
+def case_peek_while_paused(c):
+    c.start_and_wait_hidden()
+    c.choose("Pause")
+    c.expect_probe("paused", "wait-alpha", 255, 1000)
+    c.expect_probe("Ctrl+0", "press", "ctrl+0")
+    c.expect_probe("hidden again after the peek", "wait-alpha", 0, 22000)
+    c.choose("Pause")
+    c.expect_probe("the first Pause after it changes nothing", "keep-alpha", 0, 1500)
+    c.choose("Pause")
+    c.expect_probe("the next Pause shows", "wait-alpha", 255, 1000)
+
+
+def exit_case(c, paused):
+    before = c.icons_width()
+    program = c.start_and_wait_hidden()
+    wait_until("the icon", lambda: c.icons_width() > before, 10)
+    if paused:
+        c.choose("Pause")
+        c.expect_probe("paused", "wait-alpha", 255, 1000)
+    c.choose("Exit")
+    status = c.wait_exit(program)
+    c.expect(status == 1, f"exit status {status}, want 1")
+    state = c.expect_probe("fully opaque after Exit", "wait-alpha", 255, 1000)
+    c.expect("layered=1" in state, f"the layered style stays: {state}")
+    c.expect("hidden=none" in c.probe("hidden"), "the hidden window is still there")
+    wait_until("the icon gone", lambda: c.icons_width() == before, 10)
+
+
+def case_exit_while_hidden(c):
+    exit_case(c, paused=False)
+
+
+def case_exit_while_paused(c):
+    exit_case(c, paused=True)
+
+
+def case_close_is_refused(c):
+    program = c.start_and_wait_hidden()
+    sent = c.expect_probe("WM_CLOSE sent", "send", WM_CLOSE, 0, 0)
+    c.expect("result=0" in sent, f"WM_CLOSE answered {sent}")
+    c.expect("title=Tray Icon Hidden Window" in c.probe("hidden"), "WM_CLOSE destroyed the hidden window")
+    c.expect(program.poll() is None, "the program ended")
+    c.choose("Exit")
+    c.expect(c.wait_exit(program) == 1, "Exit did not end with status 1")
+    c.expect_probe("restored", "wait-alpha", 255, 1000)
+
+
+CASES = {name[len("case_"):]: function for name, function in globals().items() if name.startswith("case_")}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("action", choices=["start", "case", "stop", "list"])
+    parser.add_argument("state", nargs="?")
+    parser.add_argument("name", nargs="?")
+    parser.add_argument("--exe")
+    parser.add_argument("--probe")
+    parser.add_argument("--prefix")
+    parser.add_argument("--logs")
+    args = parser.parse_args()
+
+    if args.action == "list":
+        print(";".join(CASES))
+        return 0
+    if args.action == "start":
+        desk = Desktop.start(args.prefix, args.probe, args.logs)
+        desk.state["exe"] = str(Path(args.exe).resolve())
+        desk.save(args.state)
+        print(f"desktop on {desk.state['display']}, prefix {args.prefix}: {desk.probe('taskbar')}")
+        return 0
+    desk = Desktop.load(args.state)
+    if args.action == "stop":
+        desk.stop()
+        print("desktop stopped")
+        return 0
+
+    case = Case(desk, args.name)
+    desk.purge_dead_icons()
+    reset = desk.probe("reset", check=False)
+    try:
+        if "layered=0" not in reset:
+            raise Failure(f"could not reset the taskbar before the case: {reset}")
+        CASES[args.name](case)
+    except (Failure, DesktopError) as failure:
+        print(f"FAIL {args.name}: {failure}")
+        return 1
+    finally:
+        case.end_all()
+    print(f"PASS {args.name}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,430 @@
+// hpprobe.exe: looks at and drives a running Hushpane from another process,
+// the way a user or another program on the same desktop could. Each command
+// prints what it observed on one line; waits poll with a deadline.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+constexpr UINT WM_TRAYICON = WM_USER + 1;
+constexpr DWORD POLL_MS = 25;
+
+struct TaskbarState {
+    HWND window;
+    bool layered;
+    bool alphaKnown;
+    BYTE alpha;
+    DWORD flags;
+};
+
+TaskbarState ReadTaskbar()
+{
+    TaskbarState state = {};
+    state.window = FindWindowW(L"Shell_TrayWnd", nullptr);
+    if (state.window == nullptr) {
+        return state;
+    }
+    state.layered = (GetWindowLongPtrW(state.window, GWL_EXSTYLE) & WS_EX_LAYERED) != 0;
+    COLORREF key = 0;
+    state.alphaKnown = GetLayeredWindowAttributes(state.window, &key, &state.alpha, &state.flags) != FALSE;
+    return state;
+}
+
+void PrintTaskbar(const TaskbarState& state)
+{
+    if (state.window == nullptr) {
+        std::printf("taskbar=none\n");
+        return;
+    }
+    std::printf("taskbar=%p layered=%d alpha=%d flags=%lu\n", static_cast<void*>(state.window),
+                state.layered ? 1 : 0, state.alphaKnown ? state.alpha : -1, state.flags);
+}
+
+bool HasAlpha(const TaskbarState& state, int alpha)
+{
+    return state.window != nullptr && state.layered && state.alphaKnown && state.alpha == alpha &&
+           (state.flags & LWA_ALPHA) != 0;
+}
+
+// wait-alpha A MS: until the taskbar is layered with alpha A (LWA_ALPHA), or MS pass.
+int WaitAlpha(int alpha, DWORD timeout)
+{
+    const DWORD start = GetTickCount();
+    TaskbarState state = ReadTaskbar();
+    while (!HasAlpha(state, alpha) && GetTickCount() - start < timeout) {
+        Sleep(POLL_MS);
+        state = ReadTaskbar();
+    }
+    std::printf("after=%lums ", GetTickCount() - start);
+    PrintTaskbar(state);
+    return HasAlpha(state, alpha) ? 0 : 1;
+}
+
+// keep-alpha A MS: the alpha stays A for the whole of MS.
+int KeepAlpha(int alpha, DWORD duration)
+{
+    const DWORD start = GetTickCount();
+    TaskbarState state = ReadTaskbar();
+    while (HasAlpha(state, alpha) && GetTickCount() - start < duration) {
+        Sleep(POLL_MS);
+        state = ReadTaskbar();
+    }
+    std::printf("after=%lums ", GetTickCount() - start);
+    PrintTaskbar(state);
+    return HasAlpha(state, alpha) ? 0 : 1;
+}
+
+// reset: the taskbar as the shell made it, not layered and fully opaque.
+int Reset()
+{
+    TaskbarState state = ReadTaskbar();
+    if (state.window == nullptr) {
+        PrintTaskbar(state);
+        return 1;
+    }
+    SetLayeredWindowAttributes(state.window, 0, 255, LWA_ALPHA);
+    SetWindowLongPtrW(state.window, GWL_EXSTYLE, GetWindowLongPtrW(state.window, GWL_EXSTYLE) & ~WS_EX_LAYERED);
+    state = ReadTaskbar();
+    PrintTaskbar(state);
+    return state.layered ? 1 : 0;
+}
+
+// show: alpha 255 on the taskbar, keeping whatever style it has.
+int Show()
+{
+    TaskbarState state = ReadTaskbar();
+    if (state.window != nullptr) {
+        SetLayeredWindowAttributes(state.window, 0, 255, LWA_ALPHA);
+    }
+    PrintTaskbar(ReadTaskbar());
+    return state.window != nullptr ? 0 : 1;
+}
+
+void Key(WORD key, bool up)
+{
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    SendInput(1, &input, sizeof(input));
+    Sleep(20);
+}
+
+// press KEY...: real keyboard input; "ctrl+0" holds Ctrl while 0 goes down and up.
+int Press(const wchar_t* name)
+{
+    if (std::wcscmp(name, L"ctrl+0") == 0) {
+        Key(VK_CONTROL, false);
+        Key('0', false);
+        Key('0', true);
+        Key(VK_CONTROL, true);
+    } else {
+        const WORD key = std::wcscmp(name, L"down") == 0     ? VK_DOWN
+                         : std::wcscmp(name, L"enter") == 0  ? VK_RETURN
+                         : std::wcscmp(name, L"escape") == 0 ? VK_ESCAPE
+                                                              : 0;
+        if (key == 0) {
+            std::printf("unknown key\n");
+            return 2;
+        }
+        Key(key, false);
+        Key(key, true);
+    }
+    std::printf("pressed\n");
+    return 0;
+}
+
+// hold-hotkey: takes Ctrl+0 for this process until it is ended.
+int HoldHotKey()
+{
+    if (!RegisterHotKey(nullptr, 1, MOD_CONTROL, 0x30)) {
+        std::printf("hotkey=refused error=%lu\n", GetLastError());
+        return 1;
+    }
+    std::printf("hotkey=held\n");
+    std::fflush(stdout);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    }
+    return 0;
+}
+
+LRESULT CALLBACK KeepAliveProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_CLOSE) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// keepalive: a GUI process that holds the desktop (and its taskbar) up.
+int KeepAlive()
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = KeepAliveProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"HushpaneE2EKeepAlive";
+    RegisterClassW(&windowClass);
+    CreateWindowExW(0, windowClass.lpszClassName, L"keepalive", WS_OVERLAPPED, 0, 0, 1, 1, nullptr, nullptr,
+                    windowClass.hInstance, nullptr);
+    std::printf("keepalive\n");
+    std::fflush(stdout);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        DispatchMessageW(&msg);
+    }
+    return 0;
+}
+
+HWND FindHidden()
+{
+    return FindWindowExW(HWND_MESSAGE, nullptr, L"TrayIconApp", nullptr);
+}
+
+// hidden: the program's message-only window, its title and process.
+int Hidden()
+{
+    HWND hidden = FindHidden();
+    if (hidden == nullptr) {
+        std::printf("hidden=none\n");
+        return 1;
+    }
+    wchar_t title[128] = {};
+    GetWindowTextW(hidden, title, 128);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hidden, &pid);
+    std::printf("hidden=%p title=%ls pid=%lu\n", static_cast<void*>(hidden), title, pid);
+    return 0;
+}
+
+struct VisibleSearch {
+    DWORD pid;
+    int count;
+};
+
+BOOL CALLBACK CountVisible(HWND window, LPARAM data)
+{
+    auto* search = reinterpret_cast<VisibleSearch*>(data);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == search->pid && IsWindowVisible(window)) {
+        wchar_t className[64] = {};
+        GetClassNameW(window, className, 64);
+        std::printf("visible-window class=%ls\n", className);
+        ++search->count;
+    }
+    return TRUE;
+}
+
+// visible PID: the top-level windows of that process that are visible.
+int Visible(DWORD pid)
+{
+    VisibleSearch search = {pid, 0};
+    EnumWindows(CountVisible, reinterpret_cast<LPARAM>(&search));
+    std::printf("visible=%d\n", search.count);
+    return 0;
+}
+
+// click left|right: the icon's callback, sent the way the shell sends it.
+int Click(const wchar_t* button)
+{
+    HWND hidden = FindHidden();
+    if (hidden == nullptr) {
+        std::printf("hidden=none\n");
+        return 1;
+    }
+    const LPARAM mouse = std::wcscmp(button, L"left") == 0 ? WM_LBUTTONUP : WM_RBUTTONUP;
+    SendNotifyMessageW(hidden, WM_TRAYICON, 1, mouse);
+    std::printf("clicked\n");
+    return 0;
+}
+
+// send MSG WPARAM LPARAM: a message sent to the hidden window by another program.
+int Send(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    HWND hidden = FindHidden();
+    if (hidden == nullptr) {
+        std::printf("hidden=none\n");
+        return 1;
+    }
+    DWORD_PTR result = 0;
+    const LRESULT ok = SendMessageTimeoutW(hidden, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &result);
+    std::printf("sent=%d result=%lld\n", ok != 0 ? 1 : 0, static_cast<long long>(result));
+    return ok != 0 ? 0 : 1;
+}
+
+struct BoxSearch {
+    HWND box;
+};
+
+BOOL CALLBACK FindBox(HWND window, LPARAM data)
+{
+    wchar_t className[16] = {};
+    GetClassNameW(window, className, 16);
+    if (std::wcscmp(className, L"#32770") == 0 && IsWindowVisible(window)) {
+        reinterpret_cast<BoxSearch*>(data)->box = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK PrintChild(HWND child, LPARAM)
+{
+    wchar_t className[32] = {};
+    wchar_t text[256] = {};
+    GetClassNameW(child, className, 32);
+    GetWindowTextW(child, text, 256);
+    if (text[0] != L'\0') {
+        std::printf(" %ls=\"%ls\"", std::wcscmp(className, L"Button") == 0 ? L"button" : L"text", text);
+    }
+    return TRUE;
+}
+
+// box MS [close]: waits for a message box, prints owner, caption and texts;
+// "close" presses its button.
+int Box(DWORD timeout, bool close)
+{
+    const DWORD start = GetTickCount();
+    BoxSearch search = {};
+    EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+    while (search.box == nullptr && GetTickCount() - start < timeout) {
+        Sleep(POLL_MS);
+        EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+    }
+    if (search.box == nullptr) {
+        std::printf("box=none\n");
+        return 1;
+    }
+    wchar_t caption[128] = {};
+    GetWindowTextW(search.box, caption, 128);
+    HWND owner = GetWindow(search.box, GW_OWNER);
+    std::printf("box owner=%p owner-is-hidden=%d caption=\"%ls\"", static_cast<void*>(owner),
+                owner != nullptr && owner == FindHidden() ? 1 : 0, caption);
+    EnumChildWindows(search.box, PrintChild, 0);
+    std::printf("\n");
+    if (close) {
+        PostMessageW(search.box, WM_COMMAND, IDOK, 0);
+    }
+    return 0;
+}
+
+struct ClassSearch {
+    const wchar_t* className;
+    HWND found;
+};
+
+BOOL CALLBACK FindVisibleOfClass(HWND window, LPARAM data)
+{
+    auto* search = reinterpret_cast<ClassSearch*>(data);
+    wchar_t className[64] = {};
+    GetClassNameW(window, className, 64);
+    if (std::wcscmp(className, search->className) == 0 && IsWindowVisible(window)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// find CLASS MS: waits for a visible top-level window of that class (an open
+// menu is #32768, a tooltip tooltips_class32) and prints where it is.
+int Find(const wchar_t* className, DWORD timeout)
+{
+    const DWORD start = GetTickCount();
+    ClassSearch search = {className, nullptr};
+    EnumWindows(FindVisibleOfClass, reinterpret_cast<LPARAM>(&search));
+    while (search.found == nullptr && GetTickCount() - start < timeout) {
+        Sleep(POLL_MS);
+        EnumWindows(FindVisibleOfClass, reinterpret_cast<LPARAM>(&search));
+    }
+    if (search.found == nullptr) {
+        std::printf("found=none\n");
+        return 1;
+    }
+    RECT rect = {};
+    GetWindowRect(search.found, &rect);
+    std::printf("found=%p rect=%ld,%ld,%ld,%ld\n", static_cast<void*>(search.found), rect.left, rect.top, rect.right,
+                rect.bottom);
+    return 0;
+}
+
+// no-menu MS: waits until no popup menu is open.
+int NoMenu(DWORD timeout)
+{
+    const DWORD start = GetTickCount();
+    auto open = [] {
+        HWND menu = FindWindowW(L"#32768", nullptr);
+        return menu != nullptr && IsWindowVisible(menu);
+    };
+    while (open() && GetTickCount() - start < timeout) {
+        Sleep(POLL_MS);
+    }
+    std::printf(open() ? "menu=open\n" : "menu=closed\n");
+    return open() ? 1 : 0;
+}
+
+int Usage()
+{
+    std::printf("usage: hpprobe taskbar | wait-alpha A MS | keep-alpha A MS | reset | show | press KEY | hold-hotkey |"
+                " keepalive | hidden | visible PID | click left|right | send MSG W L | box MS [close] |"
+                " find CLASS MS | no-menu MS\n");
+    return 2;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv);
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 2) {
+        return Usage();
+    }
+    const std::wstring command = argv[1];
+    auto number = [&](int i) { return i < argc ? std::wcstoul(argv[i], nullptr, 0) : 0UL; };
+    int result = 2;
+    if (command == L"taskbar") {
+        PrintTaskbar(ReadTaskbar());
+        result = 0;
+    } else if (command == L"wait-alpha") {
+        result = WaitAlpha(static_cast<int>(number(2)), number(3));
+    } else if (command == L"keep-alpha") {
+        result = KeepAlpha(static_cast<int>(number(2)), number(3));
+    } else if (command == L"reset") {
+        result = Reset();
+    } else if (command == L"show") {
+        result = Show();
+    } else if (command == L"press" && argc > 2) {
+        result = Press(argv[2]);
+    } else if (command == L"hold-hotkey") {
+        result = HoldHotKey();
+    } else if (command == L"keepalive") {
+        result = KeepAlive();
+    } else if (command == L"hidden") {
+        result = Hidden();
+    } else if (command == L"visible") {
+        result = Visible(number(2));
+    } else if (command == L"click" && argc > 2) {
+        result = Click(argv[2]);
+    } else if (command == L"send") {
+        result = Send(static_cast<UINT>(number(2)), number(3), static_cast<LPARAM>(number(4)));
+    } else if (command == L"box") {
+        result = Box(number(2), argc > 3 && std::wcscmp(argv[3], L"close") == 0);
+    } else if (command == L"find" && argc > 2) {
+        result = Find(argv[2], number(3));
+    } else if (command == L"no-menu") {
+        result = NoMenu(number(2));
+    } else {
+        result = Usage();
+    }
+    std::fflush(stdout);
+    return result;
+}

@@ -1,0 +1,239 @@
+"""A Wine desktop with a real shell taskbar, for running hushpane.exe and
+looking at it from outside: its own X display (Xvfb unless one is given),
+its own WINEPREFIX, a keep-alive GUI process that holds the desktop up, and
+hpprobe.exe to read and drive it. It ends only what it started."""
+import json
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+WIDTH, HEIGHT = 1024, 768
+PROBE_TIMEOUT_S = 60
+
+
+class DesktopError(RuntimeError):
+    pass
+
+
+def wait_until(what, predicate, timeout_s, interval_s=0.05):
+    """Polls predicate until it returns something true, or fails with what."""
+    deadline = time.monotonic() + timeout_s
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            raise DesktopError(f"timed out after {timeout_s:g}s waiting for {what}")
+        time.sleep(interval_s)
+
+
+def wine_environment(prefix, display):
+    env = dict(os.environ)
+    env.update(WINEPREFIX=str(prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=display,
+               WINEARCH="win64")
+    return env
+
+
+def make_prefix(prefix):
+    """Makes the prefix once: wineboot, then the "shell" virtual desktop that
+    has a real Shell_TrayWnd taskbar with a notification area."""
+    marker = Path(prefix) / ".hushpane-shell-desktop"
+    if marker.exists():
+        return
+    shutil.rmtree(prefix, ignore_errors=True)
+    Path(prefix).parent.mkdir(parents=True, exist_ok=True)
+    env = wine_environment(prefix, os.environ.get("DISPLAY", ""))
+    env.pop("DISPLAY")
+    run = lambda *args: subprocess.run(args, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                       timeout=300, check=True)
+    run("wine", "wineboot", "-i")
+    run("wine", "reg", "add", r"HKCU\Software\Wine\Explorer", "/v", "Desktop", "/d", "shell", "/f")
+    run("wine", "reg", "add", r"HKCU\Software\Wine\Explorer\Desktops", "/v", "shell", "/d", f"{WIDTH}x{HEIGHT}", "/f")
+    run("wineserver", "-w")
+    marker.write_text("made by tools/lib/wine_desktop.py\n")
+
+
+class Desktop:
+    """Saved to and loaded from a small JSON file, so that a desktop started
+    by one process (a test fixture) can be used and stopped by others."""
+
+    def __init__(self, state):
+        self.state = state
+        self.env = wine_environment(state["prefix"], state["display"])
+        self.probe_exe = state["probe"]
+
+    # -- life cycle ---------------------------------------------------------
+
+    @classmethod
+    def start(cls, prefix, probe, log_dir, display=None):
+        prefix, probe, log_dir = Path(prefix).resolve(), Path(probe).resolve(), Path(log_dir).resolve()
+        make_prefix(prefix)
+        log_dir.mkdir(parents=True, exist_ok=True)
+        state = {"prefix": str(prefix), "probe": str(probe), "log_dir": str(log_dir), "xvfb_pid": None}
+        if display is None:
+            state["display"], state["xvfb_pid"] = cls._start_xvfb(log_dir)
+        else:
+            state["display"] = display
+        desktop = cls(state)
+        try:
+            (log_dir / "keepalive.log").unlink(missing_ok=True)
+            keepalive = desktop.popen([probe, "keepalive"], log_dir / "keepalive.log")
+            state["keepalive_pid"] = keepalive.pid
+            def keepalive_up():
+                if keepalive.poll() is not None:
+                    log = (log_dir / "keepalive.log").read_text(errors="replace")
+                    raise DesktopError(f"the keep-alive process ended ({keepalive.returncode}): {log}")
+                return b"keepalive" in (log_dir / "keepalive.log").read_bytes()
+            wait_until("the keep-alive window", keepalive_up, 60, 0.1)
+            wait_until("the shell taskbar", lambda: "taskbar=0" in desktop.probe("taskbar", check=False), 60, 0.25)
+        except BaseException:
+            desktop.stop()
+            raise
+        return desktop
+
+    @staticmethod
+    def _start_xvfb(log_dir):
+        # -displayfd: Xvfb picks a free display number and tells it.
+        read_end, write_end = os.pipe()
+        with open(log_dir / "xvfb.log", "wb") as log:
+            xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{WIDTH}x{HEIGHT}x24",
+                                     "-nolisten", "tcp"], pass_fds=(write_end,), stdout=log, stderr=log,
+                                    start_new_session=True)
+        os.close(write_end)
+        with os.fdopen(read_end) as numbers:
+            number = numbers.readline().strip()
+        if not number:
+            xvfb.kill()
+            raise DesktopError("Xvfb did not start; see " + str(log_dir / "xvfb.log"))
+        return f":{number}", xvfb.pid
+
+    def stop(self):
+        """Ends every Wine process of this prefix, then this desktop's Xvfb."""
+        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=60)
+        try:
+            subprocess.run(["wineserver", "-w"], env=self.env, timeout=30)
+        except subprocess.TimeoutExpired:
+            pass
+        pid = self.state.get("xvfb_pid")
+        if pid:
+            try:
+                os.kill(pid, signal.SIGTERM)
+                wait_until("Xvfb to end", lambda: not _alive(pid), 10)
+            except ProcessLookupError:
+                pass
+
+    def save(self, path):
+        Path(path).write_text(json.dumps(self.state))
+
+    @classmethod
+    def load(cls, path):
+        return cls(json.loads(Path(path).read_text()))
+
+    # -- using it -----------------------------------------------------------
+
+    def popen(self, command, log_path, stdout_path=None):
+        """Starts a Windows program in this desktop. `wine prog.exe` becomes the
+        program's own process, so its pid and exit status are the program's."""
+        log = open(log_path, "ab")
+        out = open(stdout_path, "wb") if stdout_path else log
+        process = subprocess.Popen(["wine", *map(str, command)], env=self.env, stdin=subprocess.DEVNULL,
+                                   stdout=out, stderr=log, start_new_session=True)
+        log.close()
+        if stdout_path:
+            out.close()
+        return process
+
+    def run_probe(self, *args):
+        """Runs hpprobe.exe; returns its exit status and what it printed. Its
+        output goes through a file: a Wine service that the first program of a
+        session starts would inherit a pipe and hold it open."""
+        with tempfile.TemporaryFile() as out:
+            result = subprocess.run(["wine", self.probe_exe, *map(str, args)], env=self.env, stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=subprocess.DEVNULL, timeout=PROBE_TIMEOUT_S)
+            out.seek(0)
+            return result.returncode, out.read().decode("utf-8", "replace").strip()
+
+    def probe(self, *args, check=True):
+        status, output = self.run_probe(*args)
+        if check and status != 0:
+            raise DesktopError(f"hpprobe {' '.join(map(str, args))} failed: {output}")
+        return output
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-display", self.state["display"], "-window", "root", str(path)], check=True,
+                       timeout=30, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def ocr(self, path, x, y, width, height, lines=False):
+        """Reads the text in one area of the screen, enlarged for tesseract."""
+        with tempfile.TemporaryDirectory() as work:
+            shot = Path(work) / "shot.png"
+            crop = Path(work) / "crop.png"
+            self.screenshot(shot)
+            if path:
+                shutil.copy(shot, path)
+            subprocess.run(["convert", str(shot), "-crop", f"{width}x{height}+{x}+{y}", "+repage", "-colorspace",
+                            "Gray", "-resize", "400%", "-threshold", "60%", "-bordercolor", "white", "-border", "30",
+                            str(crop)], check=True, timeout=30)
+            result = subprocess.run(["tesseract", str(crop), "-", "--psm", "6" if lines else "7"],
+                                    capture_output=True, text=True, timeout=60)
+            return [line.strip() for line in result.stdout.splitlines() if line.strip()]
+
+    def notification_area_width(self, path=None):
+        """How many pixel columns of the taskbar's right end show something
+        other than the taskbar's own background: it grows by one icon's width
+        when an icon is added, and shrinks back when it is deleted."""
+        with tempfile.TemporaryDirectory() as work:
+            shot = Path(work) / "shot.png"
+            self.screenshot(shot)
+            if path:
+                shutil.copy(shot, path)
+            row = subprocess.run(["convert", str(shot), "-crop", f"300x1+{WIDTH - 300}+{HEIGHT - 11}", "+repage",
+                                  "rgb:-"], capture_output=True, check=True, timeout=30).stdout
+        pixels = [row[i:i + 3] for i in range(0, len(row), 3)]
+        background = pixels[0]
+        return sum(1 for pixel in pixels if pixel != background)
+
+    def hover(self, x, y):
+        """Moves the pointer onto a point, with a second small move, which Wine
+        needs before it shows a tooltip."""
+        self.xdotool("mousemove", x - 1, y - 1)
+        time.sleep(0.05)
+        self.xdotool("mousemove", x, y)
+
+    def purge_dead_icons(self):
+        """Like Windows, Wine's notification area drops the icon of a program
+        that ended without deleting it only when the pointer passes over it:
+        pass over every icon until the area stops shrinking."""
+        width = self.notification_area_width()
+        while width > 0:
+            for x in range(WIDTH - 11, WIDTH - 11 - width - 22, -11):
+                self.hover(x, HEIGHT - 11)
+            self.xdotool("mousemove", WIDTH // 2, HEIGHT // 2)
+            time.sleep(0.2)
+            narrower = self.notification_area_width()
+            if narrower >= width:
+                return narrower
+            width = narrower
+        return width
+
+    def xdotool(self, *args):
+        env = dict(os.environ, DISPLAY=self.state["display"])
+        subprocess.run(["xdotool", *map(str, args)], env=env, check=True, timeout=30)
+
+
+def _alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    try:
+        # A zombie child of ours counts as gone.
+        with open(f"/proc/{pid}/stat") as stat:
+            return stat.read().split(") ")[1][0] != "Z"
+    except OSError:
+        return False
