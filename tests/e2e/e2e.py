@@ -8,6 +8,8 @@ processes (hpprobe.exe, xdotool, screenshots).
   e2e.py stop STATE
 """
 import argparse
+import os
+import random
 import re
 import subprocess
 import sys
@@ -271,6 +273,32 @@ def case_close_is_refused(c):
     c.expect_probe("restored", "wait-alpha", 255, 1000)
 
 
+def hostile_messages(c, hostile):
+    """Not an e2e case of its own (label fuzz): thousands of sent and a few
+    dozen posted messages that must change nothing, then a working Exit."""
+    seed = int(os.environ.get("HUSHPANE_FUZZ_SEED") or random.randrange(1, 2**31))
+    print(f"seed {seed} (HUSHPANE_FUZZ_SEED={seed} repeats this run)")
+    try:
+        program = c.start_and_wait_hidden()
+        icons = c.icons_width()
+        before = c.expect_probe("the hidden window", "hidden")
+        status, output = c.desk.run_probe_exe(hostile, seed, 10000, 30)
+        print(output)
+        c.expect(status == 0, f"the hostile sender failed: {output}")
+        c.expect(program.poll() is None, "the program ended")
+        c.expect(c.probe("hidden") == before, f"the hidden window changed: {c.probe('hidden')}")
+        c.expect_probe("the taskbar still hidden", "keep-alpha", 0, 1000)
+        c.expect(c.icons_width() == icons, "the notification area changed")
+        # The loop takes one posted message per 500 ms: Exit's command waits
+        # behind the posted ones (30, so about 15 s).
+        c.choose("Exit")
+        status = c.wait_exit(program, 40)
+        c.expect(status == 1, f"exit status {status}, want 1")
+        c.expect_probe("restored by Exit", "wait-alpha", 255, 1000)
+    except Failure as failure:
+        raise Failure(f"seed {seed}: {failure}") from None
+
+
 CASES = {name[len("case_"):]: function for name, function in globals().items() if name.startswith("case_")}
 
 
@@ -283,6 +311,7 @@ def main():
     parser.add_argument("--probe")
     parser.add_argument("--prefix")
     parser.add_argument("--logs")
+    parser.add_argument("--hostile")
     args = parser.parse_args()
 
     if args.action == "list":
@@ -306,7 +335,10 @@ def main():
     try:
         if "layered=0" not in reset:
             raise Failure(f"could not reset the taskbar before the case: {reset}")
-        CASES[args.name](case)
+        if args.name == "hostile_messages":
+            hostile_messages(case, args.hostile)
+        else:
+            CASES[args.name](case)
     except (Failure, DesktopError) as failure:
         print(f"FAIL {args.name}: {failure}")
         return 1

@@ -149,11 +149,14 @@ class Desktop:
         return process
 
     def run_probe(self, *args):
-        """Runs hpprobe.exe; returns its exit status and what it printed. Its
-        output goes through a file: a Wine service that the first program of a
-        session starts would inherit a pipe and hold it open."""
+        return self.run_probe_exe(self.probe_exe, *args)
+
+    def run_probe_exe(self, exe, *args):
+        """Runs a console helper; returns its exit status and what it printed.
+        Its output goes through a file: a Wine service that the first program
+        of a session starts would inherit a pipe and hold it open."""
         with tempfile.TemporaryFile() as out:
-            result = subprocess.run(["wine", self.probe_exe, *map(str, args)], env=self.env, stdin=subprocess.DEVNULL,
+            result = subprocess.run(["wine", str(exe), *map(str, args)], env=self.env, stdin=subprocess.DEVNULL,
                                     stdout=out, stderr=subprocess.DEVNULL, timeout=PROBE_TIMEOUT_S)
             out.seek(0)
             return result.returncode, out.read().decode("utf-8", "replace").strip()
