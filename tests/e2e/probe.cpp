@@ -371,11 +371,78 @@ int NoMenu(DWORD timeout)
     return open() ? 1 : 0;
 }
 
+double Milliseconds(const LARGE_INTEGER& from)
+{
+    LARGE_INTEGER now = {};
+    LARGE_INTEGER frequency = {};
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart - from.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+// launch EXE MS [EVENT]: starts EXE and times its first sign of life: the
+// named event set when EVENT is given, the taskbar hidden otherwise. The
+// program is ended afterwards. For benchmarks.
+int Launch(const wchar_t* exe, DWORD timeout, const wchar_t* eventName)
+{
+    HANDLE event = eventName != nullptr ? CreateEventW(nullptr, TRUE, FALSE, eventName) : nullptr;
+    std::wstring commandLine = L"\"" + std::wstring(exe) + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    LARGE_INTEGER start = {};
+    QueryPerformanceCounter(&start);
+    if (!CreateProcessW(exe, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        std::printf("launch=failed error=%lu\n", GetLastError());
+        return 1;
+    }
+    bool alive = false;
+    if (event != nullptr) {
+        alive = WaitForSingleObject(event, timeout) == WAIT_OBJECT_0;
+    } else {
+        while (!(alive = HasAlpha(ReadTaskbar(), 0)) && Milliseconds(start) < timeout) {
+            Sleep(1);
+        }
+    }
+    const double elapsed = Milliseconds(start);
+    TerminateProcess(process.hProcess, 0);
+    WaitForSingleObject(process.hProcess, 5000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    if (event != nullptr) {
+        CloseHandle(event);
+    }
+    std::printf("alive=%d ms=%.2f\n", alive ? 1 : 0, elapsed);
+    return alive ? 0 : 1;
+}
+
+// press-wait-alpha A MS: Ctrl+0, then times until the taskbar has alpha A.
+int PressWaitAlpha(int alpha, DWORD timeout)
+{
+    Key(VK_CONTROL, false);
+    INPUT zero = {};
+    zero.type = INPUT_KEYBOARD;
+    zero.ki.wVk = '0';
+    zero.ki.wScan = static_cast<WORD>(MapVirtualKeyW('0', MAPVK_VK_TO_VSC));
+    LARGE_INTEGER start = {};
+    QueryPerformanceCounter(&start);
+    SendInput(1, &zero, sizeof(zero));
+    zero.ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(1, &zero, sizeof(zero));
+    Key(VK_CONTROL, true);
+    bool reached = false;
+    while (!(reached = HasAlpha(ReadTaskbar(), alpha)) && Milliseconds(start) < timeout) {
+        Sleep(1);
+    }
+    std::printf("reached=%d ms=%.2f\n", reached ? 1 : 0, Milliseconds(start));
+    return reached ? 0 : 1;
+}
+
 int Usage()
 {
     std::printf("usage: hpprobe taskbar | wait-alpha A MS | keep-alpha A MS | reset | show | press KEY | hold-hotkey |"
                 " keepalive | hidden | visible PID | click left|right | send MSG W L | box MS [close] |"
-                " find CLASS MS | no-menu MS\n");
+                " find CLASS MS | no-menu MS | launch EXE MS [EVENT] | press-wait-alpha A MS\n");
     return 2;
 }
 
@@ -418,6 +485,10 @@ int wmain(int argc, wchar_t** argv)
         result = Send(static_cast<UINT>(number(2)), number(3), static_cast<LPARAM>(number(4)));
     } else if (command == L"box") {
         result = Box(number(2), argc > 3 && std::wcscmp(argv[3], L"close") == 0);
+    } else if (command == L"launch" && argc > 3) {
+        result = Launch(argv[2], number(3), argc > 4 ? argv[4] : nullptr);
+    } else if (command == L"press-wait-alpha") {
+        result = PressWaitAlpha(static_cast<int>(number(2)), number(3));
     } else if (command == L"find" && argc > 2) {
         result = Find(argv[2], number(3));
     } else if (command == L"no-menu") {
