@@ -70,3 +70,13 @@ std::vector<std::string> CallNames()
     }
     return names;
 }
+
+void ExpectOnlyBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type)
+{
+    ASSERT_EQ(SimBoxes().size(), 1U);
+    const SimBox& box = SimBoxes()[0];
+    EXPECT_EQ(box.owner, owner);
+    EXPECT_EQ(box.text, text);
+    EXPECT_EQ(box.caption, caption);
+    EXPECT_EQ(box.type, type);
+}

@@ -31,5 +31,8 @@ protected:
 // The times (virtual ms) at which an alpha was set on the given window.
 std::vector<DWORD> AlphaTimes(HWND window, int alpha);
 
+// Exactly one message box has been shown, and it was this one.
+void ExpectOnlyBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type);
+
 // The names of the calls made, in order, leaving out the polling itself.
 std::vector<std::string> CallNames();

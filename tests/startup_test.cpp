@@ -70,12 +70,7 @@ TEST_F(Startup, OneMonitorWithoutTaskbarShowsOneBoxAndReturnsMinusOne)
 
     EXPECT_EQ(RunHushpane(60000), -1);
 
-    ASSERT_EQ(SimBoxes().size(), 1U);
-    const SimBox& box = SimBoxes()[0];
-    EXPECT_EQ(box.owner, nullptr);
-    EXPECT_EQ(box.text, L"Failed to find taskbar");
-    EXPECT_EQ(box.caption, L"Error");
-    EXPECT_EQ(box.type, static_cast<UINT>(MB_OK));
+    ExpectOnlyBox(nullptr, L"Failed to find taskbar", L"Error", MB_OK);
     EXPECT_TRUE(SimIcons().empty());
     EXPECT_EQ(SimRegisteredClass(L"TrayIconApp"), nullptr);
     EXPECT_EQ(SimWindowState(secondary).alpha, -1);

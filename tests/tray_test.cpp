@@ -90,12 +90,7 @@ TEST_F(Tray, AMissingIconResourceShowsOneBoxAndTheIconIsAddedAnyway)
     SimRemoveIconResource();
     Start();
 
-    ASSERT_EQ(SimBoxes().size(), 1U);
-    const SimBox& box = SimBoxes()[0];
-    EXPECT_EQ(box.owner, nullptr);
-    EXPECT_EQ(box.text, L"Failed to load icon.");
-    EXPECT_EQ(box.caption, L"Error");
-    EXPECT_EQ(box.type, static_cast<UINT>(MB_ICONERROR));
+    ExpectOnlyBox(nullptr, L"Failed to load icon.", L"Error", MB_ICONERROR);
     ASSERT_EQ(SimIcons().size(), 1U);
     EXPECT_EQ(SimIcons().begin()->second.hIcon, nullptr);
     EXPECT_EQ(SimWindowState(primary).alpha, 0);
@@ -103,7 +98,8 @@ TEST_F(Tray, AMissingIconResourceShowsOneBoxAndTheIconIsAddedAnyway)
 
 TEST_F(Tray, TheIconIsLoadedFromTheModuleNotTheInstance)
 {
-    const auto loads = (Start(), SimCallsNamed("LoadIconW"));
+    Start();
+    const auto loads = SimCallsNamed("LoadIconW");
     ASSERT_EQ(loads.size(), 1U);
     EXPECT_EQ(loads[0].first, reinterpret_cast<LONG_PTR>(GetModuleHandleW(nullptr)));
     EXPECT_EQ(loads[0].second, 101);
@@ -153,12 +149,7 @@ TEST_F(Tray, ALeftClickShowsTheBoxOwnedByTheWindowAndChangesNothing)
     SimStopAt(SimNow() + 500);
     EXPECT_THROW(RunMessageLoop(), SimLoopEnd);
 
-    ASSERT_EQ(SimBoxes().size(), 1U);
-    const SimBox& box = SimBoxes()[0];
-    EXPECT_EQ(box.owner, HiddenWindow());
-    EXPECT_EQ(box.text, L"Left Click on Tray Icon!");
-    EXPECT_EQ(box.caption, L"Hushpane");
-    EXPECT_EQ(box.type, static_cast<UINT>(MB_OK));
+    ExpectOnlyBox(HiddenWindow(), L"Left Click on Tray Icon!", L"Hushpane", MB_OK);
     EXPECT_EQ(SimWindowState(primary).alpha, 0);
     EXPECT_FALSE(g_paused);
 }
@@ -227,18 +218,19 @@ TEST_F(Tray, DismissingTheMenuChangesNothing)
 
 TEST_F(Tray, PauseTwiceShowsThenHidesAndTheMenuIsRebuiltWithTheSameLabels)
 {
-    Start(2);
     HWND secondary = SimAddShellWindow(L"Shell_SecondaryTrayWnd");
-    static_cast<void>(secondary);
+    Start(2);
 
     RightClickAndChoose(ID_TRAY_PAUSE);
     EXPECT_EQ(SimWindowState(primary).alpha, 255);
+    EXPECT_EQ(SimWindowState(secondary).alpha, 255);
     EXPECT_TRUE(g_paused);
     const DWORD chosenAt = SimCallsNamed("TrackPopupMenu").back().time;
     EXPECT_LE(AlphaTimes(primary, 255).back() - chosenAt, 500U) << "within one poll of the choice";
 
     RightClickAndChoose(ID_TRAY_PAUSE);
     EXPECT_EQ(SimWindowState(primary).alpha, 0);
+    EXPECT_EQ(SimWindowState(secondary).alpha, 0);
     EXPECT_FALSE(g_paused);
 
     ASSERT_EQ(SimShownMenus().size(), 2U);

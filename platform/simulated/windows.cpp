@@ -38,6 +38,20 @@ SimWindow& Existing(HWND window)
     return *found;
 }
 
+// The window whose extended style is read or written; null, with the last
+// error set, for a handle that names no window.
+SimWindow* ExStyleOf(HWND window, int index)
+{
+    if (index != GWL_EXSTYLE) {
+        throw std::logic_error("the simulated desktop models only GWL_EXSTYLE");
+    }
+    SimWindow* found = SimLookup(window);
+    if (found == nullptr) {
+        SimFail(ERROR_INVALID_WINDOW_HANDLE);
+    }
+    return found;
+}
+
 } // namespace
 
 HWND SimAddShellWindow(const wchar_t* className, LONG_PTR exStyle)
@@ -115,12 +129,8 @@ HWND WINAPI FindWindowExW(HWND parent, HWND after, LPCWSTR className, LPCWSTR wi
 LONG_PTR WINAPI GetWindowLongPtrW(HWND window, int index)
 {
     SimLog("GetWindowLongPtrW", window, index);
-    if (index != GWL_EXSTYLE) {
-        throw std::logic_error("the simulated desktop models only GWL_EXSTYLE");
-    }
-    SimWindow* found = SimLookup(window);
+    SimWindow* found = ExStyleOf(window, index);
     if (found == nullptr) {
-        SimFail(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
     if (found->styleReadFails) {
@@ -133,12 +143,8 @@ LONG_PTR WINAPI GetWindowLongPtrW(HWND window, int index)
 LONG_PTR WINAPI SetWindowLongPtrW(HWND window, int index, LONG_PTR value)
 {
     SimLog("SetWindowLongPtrW", window, index, value);
-    if (index != GWL_EXSTYLE) {
-        throw std::logic_error("the simulated desktop models only GWL_EXSTYLE");
-    }
-    SimWindow* found = SimLookup(window);
+    SimWindow* found = ExStyleOf(window, index);
     if (found == nullptr) {
-        SimFail(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
     const LONG_PTR previous = found->exStyle;
