@@ -13,9 +13,11 @@
 #define STRSAFE_NO_DEPRECATE
 #include <strsafe.h>
 #ifdef _WIN64
-// The tray record is handed to the shell with cbSize set to its own size:
-// the shell expects the full current form, 976 bytes on x64.
+// Records are handed over with cbSize set to their own size: the shell
+// expects the full current form of the tray record, 976 bytes on x64, and
+// the window class record is 80.
 static_assert(sizeof(NOTIFYICONDATAW) == 976, "NOTIFYICONDATAW is not the 976-byte form");
+static_assert(sizeof(WNDCLASSEXW) == 80, "WNDCLASSEXW is not the 80-byte record");
 #endif
 #else
 #include "simulated/win32.h"
