@@ -145,7 +145,7 @@ def case_tray_icon_and_hidden_window(c):
         c.desk.hover(*ICON_CENTRE)
         tip = c.read_window("the icon's tooltip", "tooltips_class32", 5000, lines=False)
     finally:
-        c.desk.xdotool("mousemove", WIDTH // 2, HEIGHT // 2)
+        c.desk.move_pointer(WIDTH // 2, HEIGHT // 2)
     c.expect(tip == ["Hushpane"], f"tip read as {tip}")
 
 

@@ -54,7 +54,7 @@ def save_menu_shot(desk):
     full.unlink()
     desk.probe("press", "escape")
     desk.probe("no-menu", 5000)
-    desk.xdotool("mousemove", WIDTH // 2, HEIGHT // 2)
+    desk.move_pointer(WIDTH // 2, HEIGHT // 2)
     print(f"Screenshot: {with_menu.relative_to(ROOT)} (the icon's menu, open).")
 
 
@@ -88,7 +88,7 @@ def main():
         desk.probe("find", "tooltips_class32", 3000, check=False)
         shot = DOCS / "desktop.png"
         desk.screenshot(shot)
-        desk.xdotool("mousemove", WIDTH // 2, HEIGHT // 2)
+        desk.move_pointer(WIDTH // 2, HEIGHT // 2)
         print(f"Screenshot: {shot.relative_to(ROOT)} (the tray icon, its tip showing, at the bottom right).")
         print("  Note: Wine 8 does not draw layered alpha inside a virtual desktop, so the taskbar still shows")
         print("  in the picture although its alpha is 0; the read-back above is the proof, not the picture.")

@@ -90,6 +90,8 @@ class Desktop:
                 return b"keepalive" in (log_dir / "keepalive.log").read_bytes()
             wait_until("the keep-alive window", keepalive_up, 60, 0.1)
             wait_until("the shell taskbar", lambda: "taskbar=0" in desktop.probe("taskbar", check=False), 60, 0.25)
+            if display is not None:
+                desktop._find_desktop_window()
         except BaseException:
             desktop.stop()
             raise
@@ -168,7 +170,10 @@ class Desktop:
         return output
 
     def screenshot(self, path):
-        subprocess.run(["import", "-display", self.state["display"], "-window", "root", str(path)], check=True,
+        """The Wine desktop alone: the whole private Xvfb screen, or the
+        desktop's own window on a user's display."""
+        window = self.state.get("desktop_window") or "root"
+        subprocess.run(["import", "-display", self.state["display"], "-window", window, str(path)], check=True,
                        timeout=30, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def ocr(self, path, x, y, width, height, lines=False):
@@ -204,9 +209,9 @@ class Desktop:
     def hover(self, x, y):
         """Moves the pointer onto a point, with a second small move, which Wine
         needs before it shows a tooltip."""
-        self.xdotool("mousemove", x - 1, y - 1)
+        self.move_pointer(x - 1, y - 1)
         time.sleep(0.05)
-        self.xdotool("mousemove", x, y)
+        self.move_pointer(x, y)
 
     def purge_dead_icons(self):
         """Like Windows, Wine's notification area drops the icon of a program
@@ -216,7 +221,7 @@ class Desktop:
         while width > 0:
             for x in range(WIDTH - 11, WIDTH - 11 - width - 22, -11):
                 self.hover(x, HEIGHT - 11)
-            self.xdotool("mousemove", WIDTH // 2, HEIGHT // 2)
+            self.move_pointer(WIDTH // 2, HEIGHT // 2)
             time.sleep(0.2)
             narrower = self.notification_area_width()
             if narrower >= width:
@@ -224,9 +229,26 @@ class Desktop:
             width = narrower
         return width
 
-    def xdotool(self, *args):
+    def move_pointer(self, x, y):
+        """Moves the pointer to a point of the Wine desktop."""
+        origin_x, origin_y = self.state.get("desktop_origin", (0, 0))
+        self._xdotool("mousemove", origin_x + x, origin_y + y)
+
+    def _xdotool(self, *args):
         env = dict(os.environ, DISPLAY=self.state["display"])
-        subprocess.run(["xdotool", *map(str, args)], env=env, check=True, timeout=30)
+        return subprocess.run(["xdotool", *map(str, args)], env=env, check=True, timeout=30, capture_output=True,
+                              text=True).stdout
+
+    def _find_desktop_window(self):
+        """On a user's display the Wine desktop is one window among others."""
+        def found():
+            result = subprocess.run(["xdotool", "search", "--name", "Wine desktop"], capture_output=True, text=True,
+                                    env=dict(os.environ, DISPLAY=self.state["display"]), timeout=30)
+            return result.stdout.split()
+        window = wait_until("the Wine desktop's window", found, 30, 0.25)[0]
+        geometry = dict(line.split("=") for line in self._xdotool("getwindowgeometry", "--shell", window).split())
+        self.state["desktop_window"] = window
+        self.state["desktop_origin"] = (int(geometry["X"]), int(geometry["Y"]))
 
 
 def _alive(pid):
