@@ -72,6 +72,10 @@ class Desktop:
     def start(cls, prefix, probe, log_dir, display=None):
         prefix, probe, log_dir = Path(prefix).resolve(), Path(probe).resolve(), Path(log_dir).resolve()
         make_prefix(prefix)
+        # A run that was killed may have left this prefix's wineserver bound
+        # to a display that is gone: end it before starting afresh.
+        subprocess.run(["wineserver", "-k"], env=wine_environment(prefix, ""), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
         log_dir.mkdir(parents=True, exist_ok=True)
         state = {"prefix": str(prefix), "probe": str(probe), "log_dir": str(log_dir), "xvfb_pid": None}
         if display is None:
