@@ -101,17 +101,6 @@ TEST_F(Loop, ACommandIsTranslatedThenDispatchedToItsWindow)
     EXPECT_EQ(order, (std::vector<std::string>{"TranslateMessage", "DispatchMessageW"}));
 }
 
-TEST_F(Loop, ACommandPostedToTheThreadReachesNoProcedure)
-{
-    SimAt(1000, [] { SimPost(nullptr, WM_COMMAND, ID_TRAY_PAUSE, 0); });
-
-    ASSERT_EQ(RunHushpane(5000), STILL_RUNNING);
-
-    EXPECT_EQ(SimCallsNamed("DispatchMessageW").size(), 1U);
-    EXPECT_FALSE(g_paused);
-    EXPECT_EQ(SimWindowState(primary).alpha, 0);
-}
-
 TEST_F(Loop, SentMessagesAreServedWhileQueuedOnesWait)
 {
     SimAt(1000, [] {

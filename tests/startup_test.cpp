@@ -54,16 +54,6 @@ TEST_F(Startup, AHotKeyTakenElsewhereWritesOneLineAndStartUpGoesOn)
     EXPECT_FALSE(SimPressHotKey(MOD_CONTROL, 0x30)) << "the press belongs to the other program";
 }
 
-TEST_F(Startup, NothingIsWrittenWhenTheHotKeyIsRegistered)
-{
-    SimAddShellWindow(L"Shell_TrayWnd");
-
-    testing::internal::CaptureStdout();
-    RunHushpane(1000);
-
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-}
-
 TEST_F(Startup, OneMonitorWithoutTaskbarShowsOneBoxAndReturnsMinusOne)
 {
     HWND secondary = SimAddShellWindow(L"Shell_SecondaryTrayWnd");
@@ -97,28 +87,6 @@ TEST_F(Startup, TheStaticLookupIsTheOnlySourceOfThePrimary)
 
     EXPECT_EQ(wWinMain(Instance(), nullptr, nullptr, 0), -1);
     EXPECT_EQ(SimBoxes().size(), 1U);
-}
-
-TEST_F(Startup, ASecondCopyFailsTheHotKeyHidesAgainAndAddsItsOwnIcon)
-{
-    HWND primary = SimAddShellWindow(L"Shell_TrayWnd");
-    ASSERT_EQ(RunHushpane(1000), STILL_RUNNING);
-    SetLayeredWindowAttributes(primary, 0, 255, LWA_ALPHA);
-
-    // The second copy's process: its own globals, its own window class and
-    // icon, but the first copy still holds Ctrl+0.
-    SimTakeHotKey(MOD_CONTROL, 0x30);
-    auto firstCopyIcons = SimIcons();
-    SimReset();
-    primary = SimAddShellWindow(L"Shell_TrayWnd", WS_EX_LAYERED);
-    SimTakeHotKey(MOD_CONTROL, 0x30);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(RunHushpane(1000), STILL_RUNNING);
-
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Failed to register hot key for Hushpane.\n");
-    EXPECT_EQ(SimWindowState(primary).alpha, 0);
-    EXPECT_EQ(SimIcons().size(), 1U);
-    EXPECT_EQ(firstCopyIcons.size(), 1U);
 }
 
 } // namespace

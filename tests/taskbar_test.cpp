@@ -298,32 +298,6 @@ TEST_P(Lifecycle, PeekWhilePausedLeavesHiddenFlaggedAndTakesTwoPausesToShow)
     ExpectState(255, true);
 }
 
-TEST_P(Lifecycle, PeekFromHiddenFlaggedStaysFlagged)
-{
-    TogglePause();
-    PeekTaskbars();
-    PeekAndCheckTimeline();
-    ExpectState(0, true);
-}
-
-TEST_P(Lifecycle, RestoreShowsFromEveryRestingStateWithoutTouchingTheFlag)
-{
-    RestoreTaskbars();
-    ExpectState(255, false);
-
-    SetTaskbarAlpha(0);
-    TogglePause();
-    RestoreTaskbars();
-    ExpectState(255, true);
-
-    PeekTaskbars();
-    RestoreTaskbars();
-    ExpectState(255, true);
-    for (HWND taskbar : taskbars) {
-        EXPECT_NE(SimWindowState(taskbar).exStyle & WS_EX_LAYERED, 0) << "the layered style stays";
-    }
-}
-
 INSTANTIATE_TEST_SUITE_P(Monitors, Lifecycle, ::testing::Values(1, 2, 3),
                          [](const ::testing::TestParamInfo<int>& param) { return std::to_string(param.param); });
 

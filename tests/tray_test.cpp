@@ -96,15 +96,6 @@ TEST_F(Tray, AMissingIconResourceShowsOneBoxAndTheIconIsAddedAnyway)
     EXPECT_EQ(SimWindowState(primary).alpha, 0);
 }
 
-TEST_F(Tray, TheIconIsLoadedFromTheModuleNotTheInstance)
-{
-    Start();
-    const auto loads = SimCallsNamed("LoadIconW");
-    ASSERT_EQ(loads.size(), 1U);
-    EXPECT_EQ(loads[0].first, reinterpret_cast<LONG_PTR>(GetModuleHandleW(nullptr)));
-    EXPECT_EQ(loads[0].second, 101);
-}
-
 TEST_F(Tray, CommandsAreComparedWhole)
 {
     Start();

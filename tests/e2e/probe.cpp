@@ -262,19 +262,34 @@ int Send(UINT message, WPARAM wParam, LPARAM lParam)
     return ok != 0 ? 0 : 1;
 }
 
-struct BoxSearch {
-    HWND box;
+struct ClassSearch {
+    const wchar_t* className;
+    HWND found;
 };
 
-BOOL CALLBACK FindBox(HWND window, LPARAM data)
+BOOL CALLBACK FindVisibleOfClass(HWND window, LPARAM data)
 {
-    wchar_t className[16] = {};
-    GetClassNameW(window, className, 16);
-    if (std::wcscmp(className, L"#32770") == 0 && IsWindowVisible(window)) {
-        reinterpret_cast<BoxSearch*>(data)->box = window;
+    auto* search = reinterpret_cast<ClassSearch*>(data);
+    wchar_t className[64] = {};
+    GetClassNameW(window, className, 64);
+    if (std::wcscmp(className, search->className) == 0 && IsWindowVisible(window)) {
+        search->found = window;
         return FALSE;
     }
     return TRUE;
+}
+
+// Waits for a visible top-level window of that class; null when none came.
+HWND WaitForVisible(const wchar_t* className, DWORD timeout)
+{
+    const DWORD start = GetTickCount();
+    ClassSearch search = {className, nullptr};
+    EnumWindows(FindVisibleOfClass, reinterpret_cast<LPARAM>(&search));
+    while (search.found == nullptr && GetTickCount() - start < timeout) {
+        Sleep(POLL_MS);
+        EnumWindows(FindVisibleOfClass, reinterpret_cast<LPARAM>(&search));
+    }
+    return search.found;
 }
 
 BOOL CALLBACK PrintChild(HWND child, LPARAM)
@@ -293,65 +308,36 @@ BOOL CALLBACK PrintChild(HWND child, LPARAM)
 // "close" presses its button.
 int Box(DWORD timeout, bool close)
 {
-    const DWORD start = GetTickCount();
-    BoxSearch search = {};
-    EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
-    while (search.box == nullptr && GetTickCount() - start < timeout) {
-        Sleep(POLL_MS);
-        EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
-    }
-    if (search.box == nullptr) {
+    HWND box = WaitForVisible(L"#32770", timeout);
+    if (box == nullptr) {
         std::printf("box=none\n");
         return 1;
     }
     wchar_t caption[128] = {};
-    GetWindowTextW(search.box, caption, 128);
-    HWND owner = GetWindow(search.box, GW_OWNER);
+    GetWindowTextW(box, caption, 128);
+    HWND owner = GetWindow(box, GW_OWNER);
     std::printf("box owner=%p owner-is-hidden=%d caption=\"%ls\"", static_cast<void*>(owner),
                 owner != nullptr && owner == FindHidden() ? 1 : 0, caption);
-    EnumChildWindows(search.box, PrintChild, 0);
+    EnumChildWindows(box, PrintChild, 0);
     std::printf("\n");
     if (close) {
-        PostMessageW(search.box, WM_COMMAND, IDOK, 0);
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
     }
     return 0;
-}
-
-struct ClassSearch {
-    const wchar_t* className;
-    HWND found;
-};
-
-BOOL CALLBACK FindVisibleOfClass(HWND window, LPARAM data)
-{
-    auto* search = reinterpret_cast<ClassSearch*>(data);
-    wchar_t className[64] = {};
-    GetClassNameW(window, className, 64);
-    if (std::wcscmp(className, search->className) == 0 && IsWindowVisible(window)) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
 }
 
 // find CLASS MS: waits for a visible top-level window of that class (an open
 // menu is #32768, a tooltip tooltips_class32) and prints where it is.
 int Find(const wchar_t* className, DWORD timeout)
 {
-    const DWORD start = GetTickCount();
-    ClassSearch search = {className, nullptr};
-    EnumWindows(FindVisibleOfClass, reinterpret_cast<LPARAM>(&search));
-    while (search.found == nullptr && GetTickCount() - start < timeout) {
-        Sleep(POLL_MS);
-        EnumWindows(FindVisibleOfClass, reinterpret_cast<LPARAM>(&search));
-    }
-    if (search.found == nullptr) {
+    HWND found = WaitForVisible(className, timeout);
+    if (found == nullptr) {
         std::printf("found=none\n");
         return 1;
     }
     RECT rect = {};
-    GetWindowRect(search.found, &rect);
-    std::printf("found=%p rect=%ld,%ld,%ld,%ld\n", static_cast<void*>(search.found), rect.left, rect.top, rect.right,
+    GetWindowRect(found, &rect);
+    std::printf("found=%p rect=%ld,%ld,%ld,%ld\n", static_cast<void*>(found), rect.left, rect.top, rect.right,
                 rect.bottom);
     return 0;
 }
