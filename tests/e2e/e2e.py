@@ -155,7 +155,8 @@ def case_peek_timeline(c):
     pressed = time.monotonic()
     shown = c.expect_probe("alpha 255 within a second", "wait-alpha", 255, 1000)
     # Visible throughout: 15 s after the press and on to just before 20 s.
-    kept = c.expect_probe("alpha 255 for the peek", "keep-alpha", 255, int((19.0 - (time.monotonic() - pressed)) * 1000))
+    until_19s = max(0, int((19.0 - (time.monotonic() - pressed)) * 1000))
+    kept = c.expect_probe("alpha 255 for the peek", "keep-alpha", 255, until_19s)
     hidden = c.expect_probe("alpha 0 again", "wait-alpha", 0, 2500)
     elapsed = time.monotonic() - pressed
     c.expect(19.0 <= elapsed <= 21.5, f"hidden again {elapsed:.2f}s after the press")
@@ -176,7 +177,9 @@ def case_hotkey_taken(c):
 
 def case_second_copy(c):
     first = c.start_and_wait_hidden("first")
-    c.probe("show")
+    one_icon = wait_until("the first copy's icon", lambda: c.icons_width(), 10)
+    shown = c.expect_probe("the taskbar shown from outside", "show")
+    c.expect("alpha=255" in shown, f"could not show the taskbar before the second copy: {shown}")
     second = c.start("second")
     c.expect_probe("the second copy hiding the taskbar again", "wait-alpha", 0, 10000)
     wait_until("the second copy's line", lambda: c.stdout_lines(second), 10)
@@ -184,6 +187,7 @@ def case_second_copy(c):
     c.expect(c.stdout_lines(first) == [], f"first copy wrote {c.stdout_lines(first)}")
     c.expect(first.poll() is None and second.poll() is None, "both copies run")
     c.expect_probe("the taskbar still hidden", "keep-alpha", 0, 1000)
+    wait_until("the second copy's own icon", lambda: c.icons_width() > one_icon, 10)
 
 
 def case_ended_from_outside(c):
