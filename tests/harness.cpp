@@ -1,5 +1,6 @@
 #include "tests/harness.h"
 
+#include "app/app.h"
 #include "taskbar/taskbar.h"
 #include "tray/tray.h"
 
@@ -37,6 +38,19 @@ int Desktop::RunHushpane(DWORD stopAt)
     } catch (const SimLoopEnd&) {
         return STILL_RUNNING;
     }
+}
+
+void Desktop::RunLoopFor(DWORD milliseconds)
+{
+    SimStopAt(SimNow() + milliseconds);
+    EXPECT_THROW(RunMessageLoop(), SimLoopEnd);
+}
+
+void Desktop::RightClickAndChoose(UINT_PTR item)
+{
+    SimScriptMenuChoice(item);
+    ASSERT_TRUE(SimClickIcon(WM_RBUTTONUP));
+    RunLoopFor(1000);
 }
 
 HINSTANCE Desktop::Instance()

@@ -24,6 +24,13 @@ protected:
     // stopAt; returns its result, or STILL_RUNNING.
     static int RunHushpane(DWORD stopAt);
 
+    // Lets the polling loop run for `milliseconds` of virtual time.
+    static void RunLoopFor(DWORD milliseconds);
+
+    // A right click on the icon, the menu answered with the given item (0
+    // dismisses), and a second of polling for the loop to take the command.
+    static void RightClickAndChoose(UINT_PTR item);
+
     static HINSTANCE Instance();
     static HWND HiddenWindow();
 };

@@ -3,7 +3,6 @@
 // the taskbars' states: the alpha of every taskbar and the paused flag.
 #include "tests/harness.h"
 
-#include "app/app.h"
 #include "taskbar/taskbar.h"
 #include "tray/tray.h"
 
@@ -64,16 +63,13 @@ protected:
     // (empty when it does not).
     std::string Step(Action action, const Model& after)
     {
-        DWORD runFor = 1000;
         std::string midPeek;
         switch (action) {
         case Action::Pause:
-            SimScriptMenuChoice(ID_TRAY_PAUSE);
-            SimClickIcon(WM_RBUTTONUP);
+            RightClickAndChoose(ID_TRAY_PAUSE);
             break;
         case Action::Peek:
             SimPressHotKey(MOD_CONTROL, 0x30);
-            runFor = PEEK_DURATION_MS + 1000;
             SimAt(SimNow() + PEEK_DURATION_MS / 2, [this, &midPeek] {
                 for (HWND taskbar : taskbars) {
                     if (SimWindowState(taskbar).alpha != 255) {
@@ -81,19 +77,15 @@ protected:
                     }
                 }
             });
+            RunLoopFor(PEEK_DURATION_MS + 1000);
             break;
         case Action::LeftClick:
             SimClickIcon(WM_LBUTTONUP);
+            RunLoopFor(1000);
             break;
         case Action::RightClickDismissed:
-            SimScriptMenuChoice(0);
-            SimClickIcon(WM_RBUTTONUP);
+            RightClickAndChoose(0);
             break;
-        }
-        SimStopAt(SimNow() + runFor);
-        try {
-            RunMessageLoop();
-        } catch (const SimLoopEnd&) {
         }
         std::ostringstream difference;
         difference << midPeek;
@@ -174,13 +166,7 @@ TEST_P(StateModel, RandomSequencesFollowTheModelAndExitRestores)
 
     // Exit from wherever the last sequence left the program.
     auto exitNow = [] {
-        SimScriptMenuChoice(ID_TRAY_EXIT);
-        SimClickIcon(WM_RBUTTONUP);
-        SimStopAt(SimNow() + 1000);
-        try {
-            RunMessageLoop();
-        } catch (const SimLoopEnd&) {
-        }
+        RightClickAndChoose(ID_TRAY_EXIT);
         std::_Exit(99);
     };
     EXPECT_EXIT(

@@ -1,7 +1,6 @@
 // The hidden window, the icon, the message table, the menu and Exit.
 #include "tests/harness.h"
 
-#include "app/app.h"
 #include "taskbar/taskbar.h"
 #include "tray/tray.h"
 
@@ -32,16 +31,6 @@ protected:
     static LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam)
     {
         return TrayWndProc(HiddenWindow(), message, wParam, lParam);
-    }
-
-    // A right click on the icon, the menu answered with the given item (0
-    // dismisses), and the loop left to take the command.
-    static void RightClickAndChoose(UINT_PTR item)
-    {
-        SimScriptMenuChoice(item);
-        ASSERT_TRUE(SimClickIcon(WM_RBUTTONUP));
-        SimStopAt(SimNow() + 1000);
-        EXPECT_THROW(RunMessageLoop(), SimLoopEnd);
     }
 
     HWND primary = nullptr;
@@ -137,8 +126,7 @@ TEST_F(Tray, ALeftClickShowsTheBoxOwnedByTheWindowAndChangesNothing)
     Start();
 
     ASSERT_TRUE(SimClickIcon(WM_LBUTTONUP));
-    SimStopAt(SimNow() + 500);
-    EXPECT_THROW(RunMessageLoop(), SimLoopEnd);
+    RunLoopFor(500);
 
     ExpectOnlyBox(HiddenWindow(), L"Left Click on Tray Icon!", L"Hushpane", MB_OK);
     EXPECT_EQ(SimWindowState(primary).alpha, 0);
@@ -162,8 +150,7 @@ TEST_F(Tray, CloseIsRefusedSoTheIconAndWindowStay)
     EXPECT_EQ(Send(WM_CLOSE, 0, 0), 0);
     SimPost(HiddenWindow(), WM_CLOSE, 0, 0);
     SimSend(HiddenWindow(), WM_CLOSE, 0, 0);
-    SimStopAt(SimNow() + 1000);
-    EXPECT_THROW(RunMessageLoop(), SimLoopEnd);
+    RunLoopFor(1000);
 
     EXPECT_NE(HiddenWindow(), nullptr);
     EXPECT_EQ(SimIcons().size(), 1U);
