@@ -104,16 +104,10 @@ class Case:
                              right - left - 2 * border, bottom - top - 2 * border, lines)
 
     def choose(self, item):
-        """Right-clicks the icon and chooses an item with real keys (None dismisses)."""
-        self.expect_probe("a right click", "click", "right")
-        self.expect_probe("the context menu", "find", "#32768", 5000)
-        if item is None:
-            self.expect_probe("Escape", "press", "escape")
-        else:
-            for _ in range({"Pause": 1, "Exit": 2}[item]):
-                self.expect_probe("Down", "press", "down")
-            self.expect_probe("Enter", "press", "enter")
-        self.expect_probe("the menu closed", "no-menu", 5000)
+        try:
+            self.desk.choose_from_tray_menu(item)
+        except DesktopError as error:
+            raise Failure(f"choosing {item or 'nothing'} from the menu: {error}; {self.describe()}") from None
 
     def wait_exit(self, process, timeout_s=10):
         try:

@@ -32,15 +32,6 @@ def describe(taskbar):
     return f"{layered}, alpha {'(none set)' if alpha == '-1' else alpha}"
 
 
-def exit_through_menu(desk, program):
-    """Right-click the icon, then Down, Down, Enter: the menu's Exit."""
-    desk.probe("click", "right")
-    desk.probe("find", "#32768", 5000)
-    for key in ("down", "down", "enter"):
-        desk.probe("press", key)
-    return program.wait(timeout=15)
-
-
 def save_menu_shot(desk):
     """The notification area with the icon's menu open, then Escape."""
     desk.hover(WIDTH - 11, HEIGHT - 11)
@@ -103,7 +94,8 @@ def main():
         if program.poll() is not None:
             print(f"Hushpane ended by itself with status {program.returncode}.")
         else:
-            status = exit_through_menu(desk, program)
+            desk.choose_from_tray_menu("Exit")
+            status = program.wait(timeout=15)
             print(f"Exit chosen from the tray menu: Hushpane ended with status {status}; "
                   f"taskbar now {describe(desk.probe('taskbar'))}.")
     except DesktopError as error:

@@ -173,6 +173,19 @@ class Desktop:
             raise DesktopError(f"hpprobe {' '.join(map(str, args))} failed: {output}")
         return output
 
+    def choose_from_tray_menu(self, item):
+        """Right-clicks the icon (as the shell reports it) and chooses a menu
+        item with real keys: "Pause", "Exit", or None to dismiss the menu."""
+        self.probe("click", "right")
+        self.probe("find", "#32768", 5000)
+        if item is None:
+            self.probe("press", "escape")
+        else:
+            for _ in range({"Pause": 1, "Exit": 2}[item]):
+                self.probe("press", "down")
+            self.probe("press", "enter")
+        self.probe("no-menu", 5000)
+
     def screenshot(self, path):
         """The Wine desktop alone: the whole private Xvfb screen, or the
         desktop's own window on a user's display."""
