@@ -86,7 +86,6 @@ class Desktop:
         try:
             (log_dir / "keepalive.log").unlink(missing_ok=True)
             keepalive = desktop.popen([probe, "keepalive"], log_dir / "keepalive.log")
-            state["keepalive_pid"] = keepalive.pid
             def keepalive_up():
                 if keepalive.poll() is not None:
                     log = (log_dir / "keepalive.log").read_text(errors="replace")
