@@ -35,7 +35,7 @@ void CollectTaskbars()
     }
 }
 
-} // namespace
+}  // namespace
 
 void CountMonitors()
 {

@@ -15,7 +15,7 @@ void ClearProgramState()
     g_trayIcon = NOTIFYICONDATAW();
 }
 
-} // namespace
+}  // namespace
 
 void Desktop::SetUp()
 {

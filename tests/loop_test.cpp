@@ -126,4 +126,4 @@ TEST_F(Loop, ThePeekBlocksEverythingElseUntilItEnds)
     EXPECT_EQ(SimBoxes()[0].time, 21500U) << "the click is served at the first poll after the peek";
 }
 
-} // namespace
+}  // namespace

@@ -159,8 +159,8 @@ TEST_P(StateModel, RandomSequencesFollowTheModelAndExitRestores)
             for (Action action : Shrink(failing)) {
                 shortest += std::string(Name(action)) + " ";
             }
-            FAIL() << "seed " << seed << ", " << GetParam() << " monitors: after step " << first << ":"
-                   << difference << "; shortest failing sequence: " << shortest;
+            FAIL() << "seed " << seed << ", " << GetParam() << " monitors: after step " << first << ":" << difference
+                   << "; shortest failing sequence: " << shortest;
         }
     }
 
@@ -187,4 +187,4 @@ TEST_P(StateModel, RandomSequencesFollowTheModelAndExitRestores)
 INSTANTIATE_TEST_SUITE_P(Monitors, StateModel, ::testing::Values(1, 2, 3),
                          [](const ::testing::TestParamInfo<int>& param) { return std::to_string(param.param); });
 
-} // namespace
+}  // namespace

@@ -13,10 +13,10 @@ TEST_F(Startup, RunsItsStepsInOrderThenPolls)
 
     EXPECT_EQ(RunHushpane(1000), STILL_RUNNING);
 
-    const std::vector<std::string> expected = {
-        "FindWindowW",       "RegisterHotKey",    "EnumDisplayMonitors", "GetWindowLongPtrW", "SetWindowLongPtrW",
-        "SetLayeredWindowAttributes", "LoadIconW",  "RegisterClassExW",  "CreateWindowExW",
-        "DefWindowProcW",    "DefWindowProcW",      "Shell_NotifyIconW"};
+    const std::vector<std::string> expected = {"FindWindowW",       "RegisterHotKey",    "EnumDisplayMonitors",
+                                               "GetWindowLongPtrW", "SetWindowLongPtrW", "SetLayeredWindowAttributes",
+                                               "LoadIconW",         "RegisterClassExW",  "CreateWindowExW",
+                                               "DefWindowProcW",    "DefWindowProcW",    "Shell_NotifyIconW"};
     EXPECT_EQ(CallNames(), expected);
     EXPECT_EQ(SimWindowState(primary).alpha, 0);
     EXPECT_EQ(SimIcons().size(), 1U);
@@ -89,4 +89,4 @@ TEST_F(Startup, TheStaticLookupIsTheOnlySourceOfThePrimary)
     EXPECT_EQ(SimBoxes().size(), 1U);
 }
 
-} // namespace
+}  // namespace

@@ -301,4 +301,4 @@ TEST_P(Lifecycle, PeekWhilePausedLeavesHiddenFlaggedAndTakesTwoPausesToShow)
 INSTANTIATE_TEST_SUITE_P(Monitors, Lifecycle, ::testing::Values(1, 2, 3),
                          [](const ::testing::TestParamInfo<int>& param) { return std::to_string(param.param); });
 
-} // namespace
+}  // namespace

@@ -106,8 +106,8 @@ TEST_F(Tray, CommandsAreComparedWhole)
 TEST_F(Tray, IconCallbacksAreComparedWhole)
 {
     Start();
-    const UINT ignored[] = {WM_LBUTTONDOWN, WM_LBUTTONDBLCLK, WM_RBUTTONDOWN, WM_RBUTTONDBLCLK, WM_MOUSEMOVE,
-                            WM_CONTEXTMENU, 0x0400, 0x0000};
+    const UINT ignored[] = {WM_LBUTTONDOWN, WM_LBUTTONDBLCLK, WM_RBUTTONDOWN, WM_RBUTTONDBLCLK,
+                            WM_MOUSEMOVE,   WM_CONTEXTMENU,   0x0400,         0x0000};
     for (UINT mouse : ignored) {
         EXPECT_EQ(Send(WM_TRAYICON, TRAY_ICON_ID, mouse), 0);
     }
@@ -302,4 +302,4 @@ INSTANTIATE_TEST_SUITE_P(
                  "alpha255 alpha255 final: 255 255\n"}),
     [](const ::testing::TestParamInfo<ExitCase>& param) { return std::string(param.param.name); });
 
-} // namespace
+}  // namespace

@@ -19,8 +19,8 @@ void SetUpTray(HINSTANCE instance)
 
     // HWND_MESSAGE: a message-only window is never shown and is enough to
     // receive the icon's callbacks and the menu's commands.
-    HWND window = CreateWindowExW(0, L"TrayIconApp", L"Tray Icon Hidden Window", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                  nullptr, instance, nullptr);
+    HWND window = CreateWindowExW(0, L"TrayIconApp", L"Tray Icon Hidden Window", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  instance, nullptr);
 
     g_trayIcon.cbSize = sizeof(g_trayIcon);
     g_trayIcon.hWnd = window;

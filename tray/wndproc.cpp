@@ -32,7 +32,7 @@ LRESULT OnTrayIcon(HWND window, LPARAM mouseMessage)
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {

@@ -15,7 +15,7 @@ LRESULT Deliver(const SimMessage& message)
     return window->proc(message.hwnd, message.message, message.wParam, message.lParam);
 }
 
-} // namespace
+}  // namespace
 
 DWORD SimNow()
 {

@@ -16,12 +16,12 @@ struct SimWindow {
     std::wstring className;
     std::wstring title;
     LONG_PTR exStyle = 0;
-    int alpha = -1;              // -1 until an alpha has been set
+    int alpha = -1;  // -1 until an alpha has been set
     DWORD layeredFlags = 0;
-    WNDPROC proc = nullptr;      // null for the shell's windows
+    WNDPROC proc = nullptr;  // null for the shell's windows
     bool messageOnly = false;
     bool alive = true;
-    bool ours = false;           // created by the program's thread
+    bool ours = false;  // created by the program's thread
     bool styleReadFails = false;
 };
 
@@ -43,8 +43,8 @@ struct SimShownMenu {
     int y;
     UINT flags;
     HWND owner;
-    HWND foreground;             // the foreground window when the menu opened
-    UINT_PTR chosen;             // 0 when dismissed
+    HWND foreground;  // the foreground window when the menu opened
+    UINT_PTR chosen;  // 0 when dismissed
 };
 
 struct SimBox {

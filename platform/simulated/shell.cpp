@@ -20,7 +20,7 @@ SimMenu* FindMenu(HMENU menu)
     return found.destroyed ? nullptr : &found;
 }
 
-} // namespace
+}  // namespace
 
 void SimRemoveIconResource()
 {

@@ -32,7 +32,9 @@ typedef LONG HRESULT;
 #define FALSE 0
 
 #define DECLARE_SIMULATED_HANDLE(name) \
-    struct name##__ { int unused; };   \
+    struct name##__ {                  \
+        int unused;                    \
+    };                                 \
     typedef struct name##__* name
 DECLARE_SIMULATED_HANDLE(HWND);
 DECLARE_SIMULATED_HANDLE(HINSTANCE);
@@ -45,8 +47,16 @@ DECLARE_SIMULATED_HANDLE(HBRUSH);
 #undef DECLARE_SIMULATED_HANDLE
 typedef HINSTANCE HMODULE;
 
-struct POINT { LONG x; LONG y; };
-struct RECT { LONG left; LONG top; LONG right; LONG bottom; };
+struct POINT {
+    LONG x;
+    LONG y;
+};
+struct RECT {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+};
 typedef RECT* LPRECT;
 typedef const RECT* LPCRECT;
 
@@ -191,8 +201,8 @@ LONG_PTR WINAPI SetWindowLongPtrW(HWND window, int index, LONG_PTR value);
 BOOL WINAPI SetLayeredWindowAttributes(HWND window, DWORD colourKey, unsigned char alpha, DWORD flags);
 BOOL WINAPI EnumDisplayMonitors(HDC dc, LPCRECT clip, MONITORENUMPROC callback, LPARAM data);
 ATOM WINAPI RegisterClassExW(const WNDCLASSEXW* windowClass);
-HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y,
-                            int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param);
+HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y, int width,
+                            int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param);
 BOOL WINAPI DestroyWindow(HWND window);
 LRESULT WINAPI DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI SetForegroundWindow(HWND window);

@@ -52,7 +52,7 @@ SimWindow* ExStyleOf(HWND window, int index)
     return found;
 }
 
-} // namespace
+}  // namespace
 
 HWND SimAddShellWindow(const wchar_t* className, LONG_PTR exStyle)
 {

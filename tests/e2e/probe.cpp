@@ -43,8 +43,8 @@ void PrintTaskbar(const TaskbarState& state)
         std::printf("taskbar=none\n");
         return;
     }
-    std::printf("taskbar=%p layered=%d alpha=%d flags=%lu\n", static_cast<void*>(state.window),
-                state.layered ? 1 : 0, state.alphaKnown ? state.alpha : -1, state.flags);
+    std::printf("taskbar=%p layered=%d alpha=%d flags=%lu\n", static_cast<void*>(state.window), state.layered ? 1 : 0,
+                state.alphaKnown ? state.alpha : -1, state.flags);
 }
 
 bool HasAlpha(const TaskbarState& state, int alpha)
@@ -130,7 +130,7 @@ int Press(const wchar_t* name)
         const WORD key = std::wcscmp(name, L"down") == 0     ? VK_DOWN
                          : std::wcscmp(name, L"enter") == 0  ? VK_RETURN
                          : std::wcscmp(name, L"escape") == 0 ? VK_ESCAPE
-                                                              : 0;
+                                                             : 0;
         if (key == 0) {
             std::printf("unknown key\n");
             return 2;
@@ -432,7 +432,7 @@ int Usage()
     return 2;
 }
 
-} // namespace
+}  // namespace
 
 int wmain(int argc, wchar_t** argv);
 

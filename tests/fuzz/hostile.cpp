@@ -47,9 +47,9 @@ public:
 
     Message Next(int* kind)
     {
-        static const UINT mouse[] = {WM_MOUSEMOVE,   WM_LBUTTONDOWN, WM_LBUTTONDBLCLK, WM_RBUTTONDOWN,
-                                     WM_RBUTTONDBLCLK, WM_MBUTTONDOWN, WM_MBUTTONUP,   WM_CONTEXTMENU,
-                                     WM_USER,        WM_USER + 1,    WM_USER + 2,      WM_USER + 5};
+        static const UINT mouse[] = {WM_MOUSEMOVE,     WM_LBUTTONDOWN, WM_LBUTTONDBLCLK, WM_RBUTTONDOWN,
+                                     WM_RBUTTONDBLCLK, WM_MBUTTONDOWN, WM_MBUTTONUP,     WM_CONTEXTMENU,
+                                     WM_USER,          WM_USER + 1,    WM_USER + 2,      WM_USER + 5};
         *kind = static_cast<int>(Below(8));
         switch (*kind) {
         case 0:  // a command whose low word is Pause or Exit
@@ -91,7 +91,7 @@ private:
     std::mt19937_64 random_;
 };
 
-} // namespace
+}  // namespace
 
 int wmain(int argc, wchar_t** argv);
 
