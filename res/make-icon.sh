@@ -1,36 +1,51 @@
 #!/usr/bin/env bash
 # Draws hushpane.ico from scratch: a desktop screen whose taskbar is only a
-# dashed outline, the taskbar "gone quiet". Each size is drawn on its own
-# pixel grid so that 16 px stays crisp. Needs ImageMagick and icoutils.
+# dashed outline, the taskbar "gone quiet". Every size is drawn on a grid of
+# sixteen units, so that each edge falls on a unit boundary: the 32-pixel
+# image, which Windows gives a program that declares no DPI awareness and the
+# notification area then shrinks to 16 px, halves into the 16-pixel image
+# without a blurred or lost stroke. Needs ImageMagick and icoutils.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# No time stamps in the PNGs: the same script always writes the same file.
+stable="-define png:exclude-chunks=date,time"
+
+box() {  # x0 y0 x1 y1: the pixels [x0,x1) x [y0,y1), in ImageMagick's inclusive form
+    echo "rectangle $1,$2 $(($3 - 1)),$(($4 - 1))"
+}
 
 draw() {  # size output
     local s=$1 out=$2
-    local m=$((s / 16)) ; [ "$m" -lt 1 ] && m=1            # outer margin
-    local r=$((s / 8))                                      # corner radius
-    local bar=$((s / 4)) ; [ "$bar" -lt 4 ] && bar=4        # taskbar height
-    local inset=$((m + (s >= 32 ? s / 16 : 1)))             # taskbar inset from the screen's edge
-    local dash=$((s >= 32 ? s / 16 : 2))
-    local line=$((s >= 48 ? s / 32 : 1))
-    local top=$((s - m - inset - bar)) bottom=$((s - m - inset - 1))
-    convert -size "${s}x${s}" xc:none \
-        -fill '#1f4e79' -stroke none \
-        -draw "roundrectangle $m,$m $((s - m - 1)),$((s - m - 1)) $r,$r" \
-        -fill '#3a7cc0' \
-        -draw "roundrectangle $((m + line)),$((m + line)) $((s - m - 1 - line)),$((s - m - 1 - line)) $r,$r" \
-        -fill none -stroke '#e8f1fb' -strokewidth "$line" \
-        -draw "stroke-dasharray $dash $dash rectangle $inset,$top $((s - inset - 1)),$bottom" \
-        -depth 8 "PNG32:$out"
+    local u=$((s / 16))                         # one grid unit
+    local w=$((s <= 32 ? u : s / 32))           # ring and outline width: 1 px at 16, 2 px at 32
+    local r=$((2 * u))                          # corner radius
+    local lo=$u hi=$((15 * u))                  # the screen: units 1 to 15
+    local bx0=$((2 * u)) bx1=$((14 * u))        # the taskbar's outline: units 2 to 14 across,
+    local by0=$((9 * u)) by1=$((13 * u))        # 9 to 13 down
+    local dashes=(
+        "$(box $bx0 $by0 $((bx0 + w)) $by1)" "$(box $((bx1 - w)) $by0 $bx1 $by1)"
+    )
+    local d
+    for d in 2 7 12; do                         # dashes of two units along each long edge
+        dashes+=("$(box $((d * u)) $by0 $(((d + 2) * u)) $((by0 + w)))")
+        dashes+=("$(box $((d * u)) $((by1 - w)) $(((d + 2) * u)) $by1)")
+    done
+    local args=(-fill '#1f4e79' -draw "roundrectangle $lo,$lo $((hi - 1)),$((hi - 1)) $r,$r"
+        -fill '#3a7cc0' -draw "roundrectangle $((lo + w)),$((lo + w)) $((hi - w - 1)),$((hi - w - 1)) $((r - w)),$((r - w))"
+        -fill '#e8f1fb')
+    for d in "${dashes[@]}"; do
+        args+=(-draw "$d")
+    done
+    convert -size "${s}x${s}" xc:none -stroke none "${args[@]}" $stable -depth 8 "PNG32:$out"
 }
 
 for s in 16 32 48 64 256; do
     draw "$s" "$work/$s.png"
 done
 for s in 16 32 48; do
-    convert "$work/$s.png" -colors 255 "PNG8:$work/$s-8.png"
+    convert "$work/$s.png" -colors 255 $stable "PNG8:$work/$s-8.png"
 done
 
 icotool -c -o "$here/hushpane.ico" \
