@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Makes the release twice, from two fresh clones of the checkout's commit in
+# folders with paths of different lengths, with a different umask, time zone
+# and locale and at different times, and compares the bytes. Then checks
+# what a user checks: SHA256SUMS, the zip's entries, no build path in the exe.
+#   reproducible.sh SOURCE_DIR WORK_DIR
+set -euo pipefail
+source=$(cd "$1" && pwd)
+work=$2
+rm -rf "$work"
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+a=$work/a
+b=$work/a-clone-whose-path-is-longer/b
+
+release() {  # clone umask TZ LC_ALL
+    git clone -q "$source" "$1"
+    echo "== tools/release in $1 (umask $2, TZ=$3, LC_ALL=$4)"
+    (umask "$2" && cd "$1" && env -u SOURCE_DATE_EPOCH TZ="$3" LC_ALL="$4" LANG="$4" tools/release)
+}
+release "$a" 022 UTC C
+sleep 2  # the second run's clock is in another second, and another zip time unit
+release "$b" 077 KIR-14 C.UTF-8
+
+status=0
+for file in SHA256SUMS hushpane.exe "$(cd "$a/dist" && ls hushpane-*-windows-x64.zip)"; do
+    if cmp "$a/dist/$file" "$b/dist/$file"; then
+        echo "same bytes: $file"
+    else
+        echo "FAIL: $file differs between the two releases"
+        status=1
+    fi
+done
+(cd "$b/dist" && sha256sum -c SHA256SUMS) || status=1
+for folder in "$a" "$b"; do
+    if grep -c -F "$folder" "$folder/dist/hushpane.exe"; then
+        echo "FAIL: the exe holds its build path $folder"
+        status=1
+    fi
+done
+python3 - "$b/dist" <<'PY' || status=1
+import sys, zipfile
+from pathlib import Path
+dist = Path(sys.argv[1])
+zipped = zipfile.ZipFile(next(dist.glob("hushpane-*-windows-x64.zip")))
+names = [info.filename for info in zipped.infolist()]
+assert names == ["hushpane.exe", "README.txt", "LICENSE.txt"], names
+assert zipped.read("hushpane.exe") == (dist / "hushpane.exe").read_bytes(), "the zip's exe is not dist's"
+for name in ("README.txt", "LICENSE.txt"):
+    text = zipped.read(name)
+    assert b"\n" in text and text.count(b"\n") == text.count(b"\r\n"), f"{name}: not every line ends with CRLF"
+assert b"Ctrl+0" in zipped.read("README.txt") and b"<!--" not in zipped.read("README.txt"), "README.txt is no guide"
+print("zip: " + ", ".join(f"{i.filename} {i.file_size} bytes {i.date_time}" for i in zipped.infolist()))
+PY
+exit $status

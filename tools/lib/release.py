@@ -1,0 +1,123 @@
+#!/usr/bin/env python3
+"""Packs a built hushpane.exe into the release a Windows user downloads:
+
+  dist/hushpane-VERSION-windows-x64.zip   hushpane.exe, README.txt, LICENSE.txt
+  dist/hushpane.exe                       the same exe, for checking on its own
+  dist/SHA256SUMS                         for the zip and the exe, as sha256sum -c reads it
+
+  release.py EXE VERSION_FILE SOURCE_DIR OUT_DIR
+
+Byte for byte the same from the same commit: the entries come in a fixed
+order, with fixed attributes and with the commit's time (in UTC) as their
+time; nothing is read from the clock, the time zone, the locale or the umask.
+README.txt is the user guide cut from README.md, so the guide is written once.
+"""
+import hashlib
+import os
+import re
+import subprocess
+import sys
+import time
+import zipfile
+from pathlib import Path
+
+GUIDE_START = "<!-- user guide -->"
+GUIDE_END = "<!-- end of user guide -->"
+ZIP_EPOCH_MIN = 315532800  # 1980-01-01, the earliest time a zip entry can carry
+
+
+class ReleaseError(RuntimeError):
+    pass
+
+
+def source_time(source):
+    """The time of the commit the release is made from, or SOURCE_DATE_EPOCH
+    for a source tree that is not a git checkout."""
+    if os.environ.get("SOURCE_DATE_EPOCH"):
+        return int(os.environ["SOURCE_DATE_EPOCH"])
+    try:
+        out = subprocess.run(["git", "-C", str(source), "log", "-1", "--format=%ct"], capture_output=True, text=True,
+                             check=True, env=dict(os.environ, TZ="UTC", LC_ALL="C")).stdout.strip()
+        return int(out)
+    except (OSError, subprocess.CalledProcessError, ValueError):
+        raise ReleaseError(f"{source} is not a git checkout with a commit: set SOURCE_DATE_EPOCH to the "
+                           "source's time (seconds since 1970) instead") from None
+
+
+def plain_text(markdown):
+    """The guide as a text file for Notepad: headings underlined, no emphasis
+    marks or pictures, Windows line ends."""
+    lines = []
+    for line in markdown.splitlines():
+        if line.lstrip().startswith("![") or (not line.strip() and lines and not lines[-1]):
+            continue
+        line = line.replace("**", "").replace("`", "")
+        line = re.sub(r"\[([^\]]+)\]\(([^)]+)\)", r"\1 (\2)", line).rstrip()
+        heading = re.fullmatch(r"#+ (.*)", line)
+        if heading:
+            lines += [heading.group(1), "-" * len(heading.group(1))]
+        else:
+            lines.append(line)
+    return "\r\n".join(lines).strip("\r\n") + "\r\n"
+
+
+def user_guide(readme, version):
+    text = readme.read_text(encoding="utf-8")
+    if text.count(GUIDE_START) != 1 or text.count(GUIDE_END) != 1:
+        raise ReleaseError(f"{readme} must mark the user guide once with {GUIDE_START} and {GUIDE_END}")
+    return plain_text(f"Hushpane {version}\n\n" + text.split(GUIDE_START, 1)[1].split(GUIDE_END, 1)[0].strip())
+
+
+def entry(name, when):
+    info = zipfile.ZipInfo(name, date_time=time.gmtime(max(when, ZIP_EPOCH_MIN))[:6])
+    info.create_system = 0  # MS-DOS attributes, as Windows' own zip folders write them
+    info.external_attr = 0x20  # FILE_ATTRIBUTE_ARCHIVE, nothing read-only or hidden
+    info.compress_type = zipfile.ZIP_DEFLATED
+    return info
+
+
+def sha256(path):
+    return hashlib.sha256(path.read_bytes()).hexdigest()
+
+
+def main():
+    if len(sys.argv) != 5:
+        print(__doc__, file=sys.stderr)
+        return 2
+    exe, version_file, source, out = (Path(arg) for arg in sys.argv[1:])
+    version = version_file.read_text(encoding="ascii").strip()
+    if not re.fullmatch(r"\d+\.\d+\.\d+", version):
+        raise ReleaseError(f"unexpected version {version!r} in {version_file}")
+    when = source_time(source)
+    exe_bytes = exe.read_bytes()
+    contents = [
+        ("hushpane.exe", exe_bytes),
+        ("README.txt", user_guide(source / "README.md", version).encode("utf-8")),
+        ("LICENSE.txt", (source / "LICENSE").read_text(encoding="utf-8").replace("\n", "\r\n").encode("utf-8")),
+    ]
+
+    out.mkdir(parents=True, exist_ok=True)
+    for old in out.iterdir():  # an earlier release's files, which SHA256SUMS would not cover
+        if old.is_file() and (old.name in ("hushpane.exe", "SHA256SUMS") or old.name.startswith("hushpane-")):
+            old.unlink()
+    archive = out / f"hushpane-{version}-windows-x64.zip"
+    with zipfile.ZipFile(archive, "w") as zipped:
+        for name, data in contents:
+            zipped.writestr(entry(name, when), data, compresslevel=9)
+    (out / "hushpane.exe").write_bytes(exe_bytes)
+    sums = "".join(f"{sha256(out / name)}  {name}\n" for name in (archive.name, "hushpane.exe"))
+    (out / "SHA256SUMS").write_text(sums, encoding="ascii", newline="\n")
+
+    print(f"Hushpane {version}, from the source of {time.strftime('%Y-%m-%d %H:%M:%S UTC', time.gmtime(when))}:")
+    for path in (archive, out / "hushpane.exe", out / "SHA256SUMS"):
+        print(f"  {path}  ({path.stat().st_size} bytes)")
+    print(sums, end="")
+    return 0
+
+
+if __name__ == "__main__":
+    try:
+        sys.exit(main())
+    except ReleaseError as error:
+        print(f"tools/release: {error}", file=sys.stderr)
+        sys.exit(1)
