@@ -33,7 +33,7 @@ for file in SHA256SUMS hushpane.exe "$(cd "$a/dist" && ls hushpane-*-windows-x64
 done
 (cd "$b/dist" && sha256sum -c SHA256SUMS) || status=1
 for folder in "$a" "$b"; do
-    if grep -c -F "$folder" "$folder/dist/hushpane.exe"; then
+    if grep -q -F "$folder" "$folder/dist/hushpane.exe"; then
         echo "FAIL: the exe holds its build path $folder"
         status=1
     fi
