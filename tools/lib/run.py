@@ -1,6 +1,7 @@
 """tools/run: hushpane.exe in a Wine shell desktop, shown the way a user
 would want to see it. Options: --seconds N ends it after N seconds instead of
-waiting for Ctrl+C; --headless ignores $DISPLAY."""
+waiting for Ctrl+C; --headless ignores $DISPLAY; --exe runs another
+hushpane.exe, such as the one from a release's zip."""
 import argparse
 import os
 import re
@@ -54,7 +55,13 @@ def main():
     parser.add_argument("--seconds", type=float, help="run this long, then Exit (default: until Ctrl+C)")
     parser.add_argument("--headless", action="store_true", help="use a private Xvfb even when $DISPLAY is set")
     parser.add_argument("--menu-shot", action="store_true", help="also open the tray menu and save a picture of it")
+    parser.add_argument("--exe", type=Path, default=BUILD / "hushpane.exe",
+                        help="the hushpane.exe to run (default: the one just built)")
     args = parser.parse_args()
+    exe = args.exe.resolve()
+    if not exe.is_file():
+        print(f"tools/run: no such file: {exe}", file=sys.stderr)
+        return 2
 
     display = None if args.headless or not display_usable(os.environ.get("DISPLAY")) else os.environ["DISPLAY"]
     run_dir = ROOT / "build" / "run"
@@ -68,7 +75,8 @@ def main():
         handle = re.search(r"taskbar=(\w+)", before).group(1)
         print(f"Taskbar found: Shell_TrayWnd {handle}; before Hushpane: {describe(before)}")
 
-        program = desk.popen([BUILD / "hushpane.exe"], run_dir / "logs" / "hushpane.log",
+        print(f"Starting {exe}")
+        program = desk.popen([exe], run_dir / "logs" / "hushpane.log",
                              stdout_path=run_dir / "logs" / "hushpane.stdout")
         after = desk.probe("wait-alpha", 0, 10000, check=False)
         print(f"Hushpane started;  after:          {describe(after)}  (read back with GetLayeredWindowAttributes)")
