@@ -366,12 +366,15 @@ double Milliseconds(const LARGE_INTEGER& from)
     return static_cast<double>(now.QuadPart - from.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
-// launch EXE MS [EVENT]: starts EXE and times its first sign of life: the
-// named event set when EVENT is given, the taskbar hidden otherwise. The
-// program is ended afterwards. For benchmarks.
-int Launch(const wchar_t* exe, DWORD timeout, const wchar_t* eventName)
+// launch EXE MS [EVENT|window=CLASS]: starts EXE and times its first sign
+// of life: the named event set when EVENT is given; a message-only window of
+// CLASS, which a program of ours creates at the end of its start-up, just
+// before it adds its icon; the taskbar hidden otherwise. The program is ended
+// afterwards. For benchmarks.
+int Launch(const wchar_t* exe, DWORD timeout, const wchar_t* sign)
 {
-    HANDLE event = eventName != nullptr ? CreateEventW(nullptr, TRUE, FALSE, eventName) : nullptr;
+    const wchar_t* windowClass = sign != nullptr && std::wcsncmp(sign, L"window=", 7) == 0 ? sign + 7 : nullptr;
+    HANDLE event = sign != nullptr && windowClass == nullptr ? CreateEventW(nullptr, TRUE, FALSE, sign) : nullptr;
     std::wstring commandLine = L"\"" + std::wstring(exe) + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
@@ -386,7 +389,11 @@ int Launch(const wchar_t* exe, DWORD timeout, const wchar_t* eventName)
     if (event != nullptr) {
         alive = WaitForSingleObject(event, timeout) == WAIT_OBJECT_0;
     } else {
-        while (!(alive = HasAlpha(ReadTaskbar(), 0)) && Milliseconds(start) < timeout) {
+        auto signOfLife = [&] {
+            return windowClass != nullptr ? FindWindowExW(HWND_MESSAGE, nullptr, windowClass, nullptr) != nullptr
+                                          : HasAlpha(ReadTaskbar(), 0);
+        };
+        while (!(alive = signOfLife()) && Milliseconds(start) < timeout) {
             Sleep(1);
         }
     }
@@ -424,11 +431,118 @@ int PressWaitAlpha(int alpha, DWORD timeout)
     return reached ? 0 : 1;
 }
 
+// Waits until no visible top-level window of that class is left.
+bool WaitForNone(const wchar_t* className, DWORD timeout)
+{
+    const DWORD start = GetTickCount();
+    while (WaitForVisible(className, 0) != nullptr) {
+        if (GetTickCount() - start >= timeout) {
+            return false;
+        }
+        Sleep(POLL_MS);
+    }
+    return true;
+}
+
+// One use of the icon as a user makes it: a menu opened and dismissed, a box
+// opened and closed, or Pause chosen (and the taskbar's alpha flipped by it).
+bool UseIconOnce(const wchar_t* kind)
+{
+    HWND hidden = FindHidden();
+    const bool box = std::wcscmp(kind, L"box") == 0;
+    if (hidden == nullptr || !SendNotifyMessageW(hidden, WM_TRAYICON, 1, box ? WM_LBUTTONUP : WM_RBUTTONUP)) {
+        return false;
+    }
+    if (box) {
+        HWND shown = WaitForVisible(L"#32770", 5000);
+        return shown != nullptr && PostMessageW(shown, WM_COMMAND, IDOK, 0) && WaitForNone(L"#32770", 5000);
+    }
+    if (WaitForVisible(L"#32768", 5000) == nullptr) {
+        return false;
+    }
+    if (std::wcscmp(kind, L"pause") != 0) {
+        Key(VK_ESCAPE, false);
+        Key(VK_ESCAPE, true);
+        return WaitForNone(L"#32768", 5000);
+    }
+    const int wanted = HasAlpha(ReadTaskbar(), 0) ? 255 : 0;
+    Key(VK_DOWN, false);
+    Key(VK_DOWN, true);
+    Key(VK_RETURN, false);
+    Key(VK_RETURN, true);
+    const DWORD start = GetTickCount();
+    while (!HasAlpha(ReadTaskbar(), wanted) && GetTickCount() - start < 3000) {
+        Sleep(POLL_MS);
+    }
+    return HasAlpha(ReadTaskbar(), wanted);
+}
+
+// use-icon menu|box|pause N: that use of the icon N times, one after another.
+int UseIcon(const wchar_t* kind, unsigned long times)
+{
+    for (unsigned long done = 0; done < times; ++done) {
+        if (!UseIconOnce(kind)) {
+            std::printf("used=%lu failed\n", done);
+            return 1;
+        }
+    }
+    std::printf("used=%lu\n", times);
+    return 0;
+}
+
+struct WindowCount {
+    DWORD pid;
+    int count;
+};
+
+BOOL CALLBACK CountOwnWindow(HWND window, LPARAM data)
+{
+    auto* windows = reinterpret_cast<WindowCount*>(data);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == windows->pid) {
+        ++windows->count;
+        EnumChildWindows(window, CountOwnWindow, data);
+    }
+    return TRUE;
+}
+
+// objects PID: the kernel handles that process holds (found by trying to
+// duplicate each handle value, since Wine reads GetProcessHandleCount as 0)
+// and the windows it owns, message-only ones and children included.
+int Objects(DWORD pid)
+{
+    HANDLE process = OpenProcess(PROCESS_DUP_HANDLE, FALSE, pid);
+    if (process == nullptr) {
+        std::printf("objects=none error=%lu\n", GetLastError());
+        return 1;
+    }
+    int handles = 0;
+    for (ULONG_PTR value = 4; value < 0x10000; value += 4) {
+        HANDLE copy = nullptr;
+        if (DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(), &copy, 0, FALSE,
+                            DUPLICATE_SAME_ACCESS)) {
+            ++handles;
+            CloseHandle(copy);
+        }
+    }
+    CloseHandle(process);
+    WindowCount windows = {pid, 0};
+    EnumWindows(CountOwnWindow, reinterpret_cast<LPARAM>(&windows));
+    for (HWND window = nullptr; (window = FindWindowExW(HWND_MESSAGE, window, nullptr, nullptr)) != nullptr;) {
+        CountOwnWindow(window, reinterpret_cast<LPARAM>(&windows));
+    }
+    std::printf("handles=%d windows=%d\n", handles, windows.count);
+    return 0;
+}
+
 int Usage()
 {
     std::printf("usage: hpprobe taskbar | wait-alpha A MS | keep-alpha A MS | reset | show | press KEY | hold-hotkey |"
                 " keepalive | hidden | visible PID | click left|right | send MSG W L | box MS [close] |"
-                " find CLASS MS | no-menu MS | launch EXE MS [EVENT] | press-wait-alpha A MS\n");
+                " find CLASS MS | no-menu MS | launch EXE MS [EVENT|window=CLASS] | press-wait-alpha A MS | use-icon "
+                "menu|box|pause N |"
+                " objects PID\n");
     return 2;
 }
 
@@ -479,6 +593,10 @@ int wmain(int argc, wchar_t** argv)
         result = Find(argv[2], number(3));
     } else if (command == L"no-menu") {
         result = NoMenu(number(2));
+    } else if (command == L"use-icon" && argc > 3) {
+        result = UseIcon(argv[2], number(3));
+    } else if (command == L"objects") {
+        result = Objects(number(2));
     } else {
         result = Usage();
     }
