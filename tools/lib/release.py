@@ -44,6 +44,18 @@ def source_time(source):
                            "source's time (seconds since 1970) instead") from None
 
 
+def warn_if_changed(source):
+    """A release stands for a commit: changes not yet committed would make
+    bytes that nobody can rebuild from it."""
+    if os.environ.get("SOURCE_DATE_EPOCH"):
+        return
+    changed = subprocess.run(["git", "-C", str(source), "status", "--porcelain", "--untracked-files=no"],
+                             capture_output=True, text=True).stdout.rstrip()
+    if changed:
+        print("tools/release: note: the checkout has uncommitted changes, so this release is not its commit's:\n"
+              + changed, file=sys.stderr)
+
+
 def plain_text(markdown):
     """The guide as a text file for Notepad: headings underlined, no emphasis
     marks or pictures, Windows line ends."""
@@ -89,6 +101,7 @@ def main():
     if not re.fullmatch(r"\d+\.\d+\.\d+", version):
         raise ReleaseError(f"unexpected version {version!r} in {version_file}")
     when = source_time(source)
+    warn_if_changed(source)
     exe_bytes = exe.read_bytes()
     contents = [
         ("hushpane.exe", exe_bytes),
