@@ -77,7 +77,12 @@ def user_guide(readme, version):
     text = readme.read_text(encoding="utf-8")
     if text.count(GUIDE_START) != 1 or text.count(GUIDE_END) != 1:
         raise ReleaseError(f"{readme} must mark the user guide once with {GUIDE_START} and {GUIDE_END}")
-    return plain_text(f"Hushpane {version}\n\n" + text.split(GUIDE_START, 1)[1].split(GUIDE_END, 1)[0].strip())
+    guide = text.split(GUIDE_START, 1)[1].split(GUIDE_END, 1)[0].strip()
+    named = set(re.findall(r"hushpane-(\d+\.\d+\.\d+)-windows-x64\.zip", guide))
+    if named - {version}:
+        raise ReleaseError(f"the user guide in {readme} names the zip of version {', '.join(sorted(named))}, but this "
+                           f"is {version}: update its examples")
+    return plain_text(f"Hushpane {version}\n\n" + guide)
 
 
 def entry(name, when):
