@@ -53,8 +53,9 @@ bool HasAlpha(const TaskbarState& state, int alpha)
            (state.flags & LWA_ALPHA) != 0;
 }
 
-// wait-alpha A MS: until the taskbar is layered with alpha A (LWA_ALPHA), or MS pass.
-int WaitAlpha(int alpha, DWORD timeout)
+// Polls until the taskbar is layered with alpha A (LWA_ALPHA), or MS pass;
+// returns the state last read.
+TaskbarState AwaitAlpha(int alpha, DWORD timeout)
 {
     const DWORD start = GetTickCount();
     TaskbarState state = ReadTaskbar();
@@ -62,6 +63,14 @@ int WaitAlpha(int alpha, DWORD timeout)
         Sleep(POLL_MS);
         state = ReadTaskbar();
     }
+    return state;
+}
+
+// wait-alpha A MS: until the taskbar is layered with alpha A (LWA_ALPHA), or MS pass.
+int WaitAlpha(int alpha, DWORD timeout)
+{
+    const DWORD start = GetTickCount();
+    const TaskbarState state = AwaitAlpha(alpha, timeout);
     std::printf("after=%lums ", GetTickCount() - start);
     PrintTaskbar(state);
     return HasAlpha(state, alpha) ? 0 : 1;
@@ -118,6 +127,12 @@ void Key(WORD key, bool up)
     Sleep(20);
 }
 
+void Tap(WORD key)
+{
+    Key(key, false);
+    Key(key, true);
+}
+
 // press KEY...: real keyboard input; "ctrl+0" holds Ctrl while 0 goes down and up.
 int Press(const wchar_t* name)
 {
@@ -135,8 +150,7 @@ int Press(const wchar_t* name)
             std::printf("unknown key\n");
             return 2;
         }
-        Key(key, false);
-        Key(key, true);
+        Tap(key);
     }
     std::printf("pressed\n");
     return 0;
@@ -342,19 +356,25 @@ int Find(const wchar_t* className, DWORD timeout)
     return 0;
 }
 
+// Waits until no visible top-level window of that class is left.
+bool WaitForNone(const wchar_t* className, DWORD timeout)
+{
+    const DWORD start = GetTickCount();
+    while (WaitForVisible(className, 0) != nullptr) {
+        if (GetTickCount() - start >= timeout) {
+            return false;
+        }
+        Sleep(POLL_MS);
+    }
+    return true;
+}
+
 // no-menu MS: waits until no popup menu is open.
 int NoMenu(DWORD timeout)
 {
-    const DWORD start = GetTickCount();
-    auto open = [] {
-        HWND menu = FindWindowW(L"#32768", nullptr);
-        return menu != nullptr && IsWindowVisible(menu);
-    };
-    while (open() && GetTickCount() - start < timeout) {
-        Sleep(POLL_MS);
-    }
-    std::printf(open() ? "menu=open\n" : "menu=closed\n");
-    return open() ? 1 : 0;
+    const bool closed = WaitForNone(L"#32768", timeout);
+    std::printf(closed ? "menu=closed\n" : "menu=open\n");
+    return closed ? 0 : 1;
 }
 
 double Milliseconds(const LARGE_INTEGER& from)
@@ -431,19 +451,6 @@ int PressWaitAlpha(int alpha, DWORD timeout)
     return reached ? 0 : 1;
 }
 
-// Waits until no visible top-level window of that class is left.
-bool WaitForNone(const wchar_t* className, DWORD timeout)
-{
-    const DWORD start = GetTickCount();
-    while (WaitForVisible(className, 0) != nullptr) {
-        if (GetTickCount() - start >= timeout) {
-            return false;
-        }
-        Sleep(POLL_MS);
-    }
-    return true;
-}
-
 // One use of the icon as a user makes it: a menu opened and dismissed, a box
 // opened and closed, or Pause chosen (and the taskbar's alpha flipped by it).
 bool UseIconOnce(const wchar_t* kind)
@@ -461,20 +468,13 @@ bool UseIconOnce(const wchar_t* kind)
         return false;
     }
     if (std::wcscmp(kind, L"pause") != 0) {
-        Key(VK_ESCAPE, false);
-        Key(VK_ESCAPE, true);
+        Tap(VK_ESCAPE);
         return WaitForNone(L"#32768", 5000);
     }
     const int wanted = HasAlpha(ReadTaskbar(), 0) ? 255 : 0;
-    Key(VK_DOWN, false);
-    Key(VK_DOWN, true);
-    Key(VK_RETURN, false);
-    Key(VK_RETURN, true);
-    const DWORD start = GetTickCount();
-    while (!HasAlpha(ReadTaskbar(), wanted) && GetTickCount() - start < 3000) {
-        Sleep(POLL_MS);
-    }
-    return HasAlpha(ReadTaskbar(), wanted);
+    Tap(VK_DOWN);
+    Tap(VK_RETURN);
+    return HasAlpha(AwaitAlpha(wanted, 3000), wanted);
 }
 
 // use-icon menu|box|pause N: that use of the icon N times, one after another.
@@ -540,9 +540,8 @@ int Usage()
 {
     std::printf("usage: hpprobe taskbar | wait-alpha A MS | keep-alpha A MS | reset | show | press KEY | hold-hotkey |"
                 " keepalive | hidden | visible PID | click left|right | send MSG W L | box MS [close] |"
-                " find CLASS MS | no-menu MS | launch EXE MS [EVENT|window=CLASS] | press-wait-alpha A MS | use-icon "
-                "menu|box|pause N |"
-                " objects PID\n");
+                " find CLASS MS | no-menu MS | launch EXE MS [EVENT|window=CLASS] | press-wait-alpha A MS |"
+                " use-icon menu|box|pause N | objects PID\n");
     return 2;
 }
 
