@@ -1,10 +1,7 @@
 // hpprobe.exe: looks at and drives a running Hushpane from another process,
 // the way a user or another program on the same desktop could. Each command
 // prints what it observed on one line; waits poll with a deadline.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "check/readout.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,28 +10,9 @@
 
 namespace {
 
-constexpr UINT WM_TRAYICON = WM_USER + 1;
-constexpr DWORD POLL_MS = 25;
-
-struct TaskbarState {
-    HWND window;
-    bool layered;
-    bool alphaKnown;
-    BYTE alpha;
-    DWORD flags;
-};
-
-TaskbarState ReadTaskbar()
+TaskbarState ReadPrimary()
 {
-    TaskbarState state = {};
-    state.window = FindWindowW(L"Shell_TrayWnd", nullptr);
-    if (state.window == nullptr) {
-        return state;
-    }
-    state.layered = (GetWindowLongPtrW(state.window, GWL_EXSTYLE) & WS_EX_LAYERED) != 0;
-    COLORREF key = 0;
-    state.alphaKnown = GetLayeredWindowAttributes(state.window, &key, &state.alpha, &state.flags) != FALSE;
-    return state;
+    return ReadTaskbar(FindWindowW(L"Shell_TrayWnd", nullptr));
 }
 
 void PrintTaskbar(const TaskbarState& state)
@@ -47,21 +25,15 @@ void PrintTaskbar(const TaskbarState& state)
                 state.alphaKnown ? state.alpha : -1, state.flags);
 }
 
-bool HasAlpha(const TaskbarState& state, int alpha)
-{
-    return state.window != nullptr && state.layered && state.alphaKnown && state.alpha == alpha &&
-           (state.flags & LWA_ALPHA) != 0;
-}
-
 // Polls until the taskbar is layered with alpha A (LWA_ALPHA), or MS pass;
 // returns the state last read.
 TaskbarState AwaitAlpha(int alpha, DWORD timeout)
 {
     const DWORD start = GetTickCount();
-    TaskbarState state = ReadTaskbar();
+    TaskbarState state = ReadPrimary();
     while (!HasAlpha(state, alpha) && GetTickCount() - start < timeout) {
         Sleep(POLL_MS);
-        state = ReadTaskbar();
+        state = ReadPrimary();
     }
     return state;
 }
@@ -80,10 +52,10 @@ int WaitAlpha(int alpha, DWORD timeout)
 int KeepAlpha(int alpha, DWORD duration)
 {
     const DWORD start = GetTickCount();
-    TaskbarState state = ReadTaskbar();
+    TaskbarState state = ReadPrimary();
     while (HasAlpha(state, alpha) && GetTickCount() - start < duration) {
         Sleep(POLL_MS);
-        state = ReadTaskbar();
+        state = ReadPrimary();
     }
     std::printf("after=%lums ", GetTickCount() - start);
     PrintTaskbar(state);
@@ -93,14 +65,14 @@ int KeepAlpha(int alpha, DWORD duration)
 // reset: the taskbar as the shell made it, not layered and fully opaque.
 int Reset()
 {
-    TaskbarState state = ReadTaskbar();
+    TaskbarState state = ReadPrimary();
     if (state.window == nullptr) {
         PrintTaskbar(state);
         return 1;
     }
     SetLayeredWindowAttributes(state.window, 0, 255, LWA_ALPHA);
     SetWindowLongPtrW(state.window, GWL_EXSTYLE, GetWindowLongPtrW(state.window, GWL_EXSTYLE) & ~WS_EX_LAYERED);
-    state = ReadTaskbar();
+    state = ReadPrimary();
     PrintTaskbar(state);
     return state.layered ? 1 : 0;
 }
@@ -108,39 +80,19 @@ int Reset()
 // show: alpha 255 on the taskbar, keeping whatever style it has.
 int Show()
 {
-    TaskbarState state = ReadTaskbar();
+    TaskbarState state = ReadPrimary();
     if (state.window != nullptr) {
         SetLayeredWindowAttributes(state.window, 0, 255, LWA_ALPHA);
     }
-    PrintTaskbar(ReadTaskbar());
+    PrintTaskbar(ReadPrimary());
     return state.window != nullptr ? 0 : 1;
-}
-
-void Key(WORD key, bool up)
-{
-    INPUT input = {};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = key;
-    input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
-    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-    SendInput(1, &input, sizeof(input));
-    Sleep(20);
-}
-
-void Tap(WORD key)
-{
-    Key(key, false);
-    Key(key, true);
 }
 
 // press KEY...: real keyboard input; "ctrl+0" holds Ctrl while 0 goes down and up.
 int Press(const wchar_t* name)
 {
     if (std::wcscmp(name, L"ctrl+0") == 0) {
-        Key(VK_CONTROL, false);
-        Key('0', false);
-        Key('0', true);
-        Key(VK_CONTROL, true);
+        PressCtrl0();
     } else {
         const WORD key = std::wcscmp(name, L"down") == 0     ? VK_DOWN
                          : std::wcscmp(name, L"enter") == 0  ? VK_RETURN
@@ -150,24 +102,9 @@ int Press(const wchar_t* name)
             std::printf("unknown key\n");
             return 2;
         }
-        Tap(key);
+        TapKey(key);
     }
     std::printf("pressed\n");
-    return 0;
-}
-
-// hold-hotkey: takes Ctrl+0 for this process until it is ended.
-int HoldHotKey()
-{
-    if (!RegisterHotKey(nullptr, 1, MOD_CONTROL, 0x30)) {
-        std::printf("hotkey=refused error=%lu\n", GetLastError());
-        return 1;
-    }
-    std::printf("hotkey=held\n");
-    std::fflush(stdout);
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    }
     return 0;
 }
 
@@ -199,15 +136,10 @@ int KeepAlive()
     return 0;
 }
 
-HWND FindHidden()
-{
-    return FindWindowExW(HWND_MESSAGE, nullptr, L"TrayIconApp", nullptr);
-}
-
 // hidden: the program's message-only window, its title and process.
 int Hidden()
 {
-    HWND hidden = FindHidden();
+    HWND hidden = FindHushpaneWindow(0);
     if (hidden == nullptr) {
         std::printf("hidden=none\n");
         return 1;
@@ -220,38 +152,10 @@ int Hidden()
     return 0;
 }
 
-struct VisibleSearch {
-    DWORD pid;
-    int count;
-};
-
-BOOL CALLBACK CountVisible(HWND window, LPARAM data)
-{
-    auto* search = reinterpret_cast<VisibleSearch*>(data);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid == search->pid && IsWindowVisible(window)) {
-        wchar_t className[64] = {};
-        GetClassNameW(window, className, 64);
-        std::printf("visible-window class=%ls\n", className);
-        ++search->count;
-    }
-    return TRUE;
-}
-
-// visible PID: the top-level windows of that process that are visible.
-int Visible(DWORD pid)
-{
-    VisibleSearch search = {pid, 0};
-    EnumWindows(CountVisible, reinterpret_cast<LPARAM>(&search));
-    std::printf("visible=%d\n", search.count);
-    return 0;
-}
-
 // click left|right: the icon's callback, sent the way the shell sends it.
 int Click(const wchar_t* button)
 {
-    HWND hidden = FindHidden();
+    HWND hidden = FindHushpaneWindow(0);
     if (hidden == nullptr) {
         std::printf("hidden=none\n");
         return 1;
@@ -262,82 +166,16 @@ int Click(const wchar_t* button)
     return 0;
 }
 
-// send MSG WPARAM LPARAM: a message sent to the hidden window by another program.
-int Send(UINT message, WPARAM wParam, LPARAM lParam)
-{
-    HWND hidden = FindHidden();
-    if (hidden == nullptr) {
-        std::printf("hidden=none\n");
-        return 1;
-    }
-    DWORD_PTR result = 0;
-    const LRESULT ok = SendMessageTimeoutW(hidden, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &result);
-    std::printf("sent=%d result=%lld\n", ok != 0 ? 1 : 0, static_cast<long long>(result));
-    return ok != 0 ? 0 : 1;
-}
-
-struct ClassSearch {
-    const wchar_t* className;
-    HWND found;
-};
-
-BOOL CALLBACK FindVisibleOfClass(HWND window, LPARAM data)
-{
-    auto* search = reinterpret_cast<ClassSearch*>(data);
-    wchar_t className[64] = {};
-    GetClassNameW(window, className, 64);
-    if (std::wcscmp(className, search->className) == 0 && IsWindowVisible(window)) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // Waits for a visible top-level window of that class; null when none came.
 HWND WaitForVisible(const wchar_t* className, DWORD timeout)
 {
     const DWORD start = GetTickCount();
-    ClassSearch search = {className, nullptr};
-    EnumWindows(FindVisibleOfClass, reinterpret_cast<LPARAM>(&search));
-    while (search.found == nullptr && GetTickCount() - start < timeout) {
+    HWND found = FindVisibleWindow(className, 0);
+    while (found == nullptr && GetTickCount() - start < timeout) {
         Sleep(POLL_MS);
-        EnumWindows(FindVisibleOfClass, reinterpret_cast<LPARAM>(&search));
+        found = FindVisibleWindow(className, 0);
     }
-    return search.found;
-}
-
-BOOL CALLBACK PrintChild(HWND child, LPARAM)
-{
-    wchar_t className[32] = {};
-    wchar_t text[256] = {};
-    GetClassNameW(child, className, 32);
-    GetWindowTextW(child, text, 256);
-    if (text[0] != L'\0') {
-        std::printf(" %ls=\"%ls\"", std::wcscmp(className, L"Button") == 0 ? L"button" : L"text", text);
-    }
-    return TRUE;
-}
-
-// box MS [close]: waits for a message box, prints owner, caption and texts;
-// "close" presses its button.
-int Box(DWORD timeout, bool close)
-{
-    HWND box = WaitForVisible(L"#32770", timeout);
-    if (box == nullptr) {
-        std::printf("box=none\n");
-        return 1;
-    }
-    wchar_t caption[128] = {};
-    GetWindowTextW(box, caption, 128);
-    HWND owner = GetWindow(box, GW_OWNER);
-    std::printf("box owner=%p owner-is-hidden=%d caption=\"%ls\"", static_cast<void*>(owner),
-                owner != nullptr && owner == FindHidden() ? 1 : 0, caption);
-    EnumChildWindows(box, PrintChild, 0);
-    std::printf("\n");
-    if (close) {
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-    }
-    return 0;
+    return found;
 }
 
 // find CLASS MS: waits for a visible top-level window of that class (an open
@@ -411,7 +249,7 @@ int Launch(const wchar_t* exe, DWORD timeout, const wchar_t* sign)
     } else {
         auto signOfLife = [&] {
             return windowClass != nullptr ? FindWindowExW(HWND_MESSAGE, nullptr, windowClass, nullptr) != nullptr
-                                          : HasAlpha(ReadTaskbar(), 0);
+                                          : HasAlpha(ReadPrimary(), 0);
         };
         while (!(alive = signOfLife()) && Milliseconds(start) < timeout) {
             Sleep(1);
@@ -432,7 +270,7 @@ int Launch(const wchar_t* exe, DWORD timeout, const wchar_t* sign)
 // press-wait-alpha A MS: Ctrl+0, then times until the taskbar has alpha A.
 int PressWaitAlpha(int alpha, DWORD timeout)
 {
-    Key(VK_CONTROL, false);
+    PressKey(VK_CONTROL, false);
     INPUT zero = {};
     zero.type = INPUT_KEYBOARD;
     zero.ki.wVk = '0';
@@ -442,9 +280,9 @@ int PressWaitAlpha(int alpha, DWORD timeout)
     SendInput(1, &zero, sizeof(zero));
     zero.ki.dwFlags = KEYEVENTF_KEYUP;
     SendInput(1, &zero, sizeof(zero));
-    Key(VK_CONTROL, true);
+    PressKey(VK_CONTROL, true);
     bool reached = false;
-    while (!(reached = HasAlpha(ReadTaskbar(), alpha)) && Milliseconds(start) < timeout) {
+    while (!(reached = HasAlpha(ReadPrimary(), alpha)) && Milliseconds(start) < timeout) {
         Sleep(1);
     }
     std::printf("reached=%d ms=%.2f\n", reached ? 1 : 0, Milliseconds(start));
@@ -455,7 +293,7 @@ int PressWaitAlpha(int alpha, DWORD timeout)
 // opened and closed, or Pause chosen (and the taskbar's alpha flipped by it).
 bool UseIconOnce(const wchar_t* kind)
 {
-    HWND hidden = FindHidden();
+    HWND hidden = FindHushpaneWindow(0);
     const bool box = std::wcscmp(kind, L"box") == 0;
     if (hidden == nullptr || !SendNotifyMessageW(hidden, WM_TRAYICON, 1, box ? WM_LBUTTONUP : WM_RBUTTONUP)) {
         return false;
@@ -468,12 +306,12 @@ bool UseIconOnce(const wchar_t* kind)
         return false;
     }
     if (std::wcscmp(kind, L"pause") != 0) {
-        Tap(VK_ESCAPE);
+        TapKey(VK_ESCAPE);
         return WaitForNone(L"#32768", 5000);
     }
-    const int wanted = HasAlpha(ReadTaskbar(), 0) ? 255 : 0;
-    Tap(VK_DOWN);
-    Tap(VK_RETURN);
+    const int wanted = HasAlpha(ReadPrimary(), 0) ? 255 : 0;
+    TapKey(VK_DOWN);
+    TapKey(VK_RETURN);
     return HasAlpha(AwaitAlpha(wanted, 3000), wanted);
 }
 
@@ -538,10 +376,9 @@ int Objects(DWORD pid)
 
 int Usage()
 {
-    std::printf("usage: hpprobe taskbar | wait-alpha A MS | keep-alpha A MS | reset | show | press KEY | hold-hotkey |"
-                " keepalive | hidden | visible PID | click left|right | send MSG W L | box MS [close] |"
-                " find CLASS MS | no-menu MS | launch EXE MS [EVENT|window=CLASS] | press-wait-alpha A MS |"
-                " use-icon menu|box|pause N | objects PID\n");
+    std::printf("usage: hpprobe taskbar | wait-alpha A MS | keep-alpha A MS | reset | show | press KEY | keepalive |"
+                " hidden | click left|right | find CLASS MS | no-menu MS | launch EXE MS [EVENT|window=CLASS] |"
+                " press-wait-alpha A MS | use-icon menu|box|pause N | objects PID\n");
     return 2;
 }
 
@@ -558,7 +395,7 @@ int wmain(int argc, wchar_t** argv)
     auto number = [&](int i) { return i < argc ? std::wcstoul(argv[i], nullptr, 0) : 0UL; };
     int result = 2;
     if (command == L"taskbar") {
-        PrintTaskbar(ReadTaskbar());
+        PrintTaskbar(ReadPrimary());
         result = 0;
     } else if (command == L"wait-alpha") {
         result = WaitAlpha(static_cast<int>(number(2)), number(3));
@@ -570,20 +407,12 @@ int wmain(int argc, wchar_t** argv)
         result = Show();
     } else if (command == L"press" && argc > 2) {
         result = Press(argv[2]);
-    } else if (command == L"hold-hotkey") {
-        result = HoldHotKey();
     } else if (command == L"keepalive") {
         result = KeepAlive();
     } else if (command == L"hidden") {
         result = Hidden();
-    } else if (command == L"visible") {
-        result = Visible(number(2));
     } else if (command == L"click" && argc > 2) {
         result = Click(argv[2]);
-    } else if (command == L"send") {
-        result = Send(static_cast<UINT>(number(2)), number(3), static_cast<LPARAM>(number(4)));
-    } else if (command == L"box") {
-        result = Box(number(2), argc > 3 && std::wcscmp(argv[3], L"close") == 0);
     } else if (command == L"launch" && argc > 3) {
         result = Launch(argv[2], number(3), argc > 4 ? argv[4] : nullptr);
     } else if (command == L"press-wait-alpha") {

@@ -1,0 +1,89 @@
+// hushpane-check.exe: drives a real hushpane.exe through what its user does
+// and reads back, from outside, what happened on this desktop.
+#pragma once
+
+#include "check/readout.h"
+
+#include <atomic>
+#include <string>
+
+constexpr int MAX_COPIES = 4;
+constexpr int STATUS_INTERRUPTED = 3;
+
+// A Hushpane this check started; its standard output comes through a pipe.
+struct Copy {
+    HANDLE process;
+    DWORD pid;
+    HANDLE output;
+    std::string written;
+};
+
+extern std::wstring g_exe;  // the hushpane.exe under test
+extern HWND g_taskbars[MAX_TASKBARS];
+extern TaskbarState g_before[MAX_TASKBARS];  // as they were before the first check
+extern int g_taskbarCount;
+extern Copy g_copies[MAX_COPIES];
+extern std::atomic<int> g_copyCount;
+extern std::atomic<bool> g_interrupted;  // Ctrl+C, or the console closed
+extern std::atomic<bool> g_puttingBack;  // the last clean-up, which no interruption cuts short
+extern int g_passed;
+extern int g_failed;
+
+// Polls until `done` or `timeout` ms pass; false on time-out or interruption.
+template <typename Done>
+bool WaitFor(Done done, DWORD timeout)
+{
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        if (done()) {
+            return true;
+        }
+        if ((g_interrupted && !g_puttingBack) || GetTickCount64() - start >= timeout) {
+            return false;
+        }
+        Sleep(POLL_MS);
+    }
+}
+
+// report.cpp
+std::string Format(const char* format, ...);
+std::string Utf8(const std::wstring& text);
+double SecondsSince(ULONGLONG start);
+void Report(int number, const char* name, bool passed, const std::string& detail);
+void Note(const std::string& line);
+std::string Quoted(const std::string& text);  // in quotes, line ends shown as \r and \n
+std::string WindowClass(HWND window);
+std::string Describe(const TaskbarState& state);
+bool AllTaskbars(int alpha);
+bool KeepsAlpha(int alpha, DWORD duration);
+std::string TaskbarsNow();
+
+// hushpane.cpp: starting, using and ending the copies.
+Copy* StartHushpane(std::string* problem);
+bool Running(const Copy& copy);
+std::string EndedHow(const Copy& copy);
+std::string ReadOutput(Copy& copy);
+void ClickIcon(const Copy& copy, LPARAM mouseMessage);
+HWND AwaitMenu(const Copy& copy);
+bool AwaitNoMenu(const Copy& copy);
+// Right click, then the item at that position chosen with Down and Enter,
+// pressed at `chosen`.
+bool ChooseFromMenu(const Copy& copy, int position, std::string* problem, ULONGLONG* chosen);
+bool IconPresent(HWND window, std::string* how);
+void EndCopies();
+
+// safety.cpp: whatever happens, no taskbar is left invisible.
+void RecordTaskbars();
+void GuardAgainstInterruption();
+int RestoreTaskbars();
+void PutBack();
+
+// checks.cpp
+void RunChecks(const wchar_t* screenshot);
+
+// notes.cpp
+void NoteSystem();
+void NoteWhileHidden();
+
+// screenshot.cpp
+bool SaveScreenshot(const wchar_t* path, std::string* problem);

@@ -1,0 +1,174 @@
+#include "check/check.h"
+
+#include <shellapi.h>
+
+std::wstring g_exe;
+Copy g_copies[MAX_COPIES];
+std::atomic<int> g_copyCount{0};
+
+Copy* StartHushpane(std::string* problem)
+{
+    if (g_copyCount == MAX_COPIES) {
+        *problem = "too many copies started";
+        return nullptr;
+    }
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
+        *problem = Format("no pipe for its standard output (error %lu)", GetLastError());
+        return nullptr;
+    }
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    std::wstring commandLine = L"\"" + g_exe + L"\"";
+    PROCESS_INFORMATION started = {};
+    // A process group of its own: Ctrl+C in this console is the check's to
+    // handle, and the check then ends Hushpane through its Exit.
+    const BOOL ok = CreateProcessW(g_exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
+                                   nullptr, nullptr, &startup, &started);
+    const DWORD error = GetLastError();
+    CloseHandle(writeEnd);
+    if (!ok) {
+        CloseHandle(readEnd);
+        *problem = Format("could not start %s (error %lu)", Utf8(g_exe).c_str(), error);
+        return nullptr;
+    }
+    CloseHandle(started.hThread);
+    Copy& copy = g_copies[g_copyCount.load()];
+    copy.process = started.hProcess;
+    copy.pid = started.dwProcessId;
+    copy.output = readEnd;
+    ++g_copyCount;  // only now, so that the console handler sees whole records
+    return &copy;
+}
+
+bool Running(const Copy& copy)
+{
+    return WaitForSingleObject(copy.process, 0) == WAIT_TIMEOUT;
+}
+
+std::string EndedHow(const Copy& copy)
+{
+    DWORD status = 0;
+    GetExitCodeProcess(copy.process, &status);
+    return Format("Hushpane ended with status %ld", static_cast<long>(status));
+}
+
+std::string ReadOutput(Copy& copy)
+{
+    DWORD available = 0;
+    while (PeekNamedPipe(copy.output, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+        char bytes[512];
+        DWORD read = 0;
+        if (!ReadFile(copy.output, bytes, sizeof(bytes), &read, nullptr) || read == 0) {
+            break;
+        }
+        copy.written.append(bytes, read);
+    }
+    return copy.written;
+}
+
+void ClickIcon(const Copy& copy, LPARAM mouseMessage)
+{
+    // As the shell does: the clicked program may take the foreground, so
+    // that its menu gets the keys.
+    AllowSetForegroundWindow(copy.pid);
+    SendNotifyMessageW(FindHushpaneWindow(copy.pid), WM_TRAYICON, TRAY_ICON_ID, mouseMessage);
+}
+
+HWND AwaitMenu(const Copy& copy)
+{
+    HWND menu = nullptr;
+    WaitFor([&] { return (menu = FindVisibleWindow(L"#32768", copy.pid)) != nullptr; }, 3000);
+    return menu;
+}
+
+bool AwaitNoMenu(const Copy& copy)
+{
+    return WaitFor([&] { return FindVisibleWindow(L"#32768", copy.pid) == nullptr; }, 3000);
+}
+
+bool ChooseFromMenu(const Copy& copy, int position, std::string* problem, ULONGLONG* chosen)
+{
+    ClickIcon(copy, WM_RBUTTONUP);
+    if (AwaitMenu(copy) == nullptr) {
+        *problem = "no menu opened within 3 s of the right click";
+        return false;
+    }
+    for (int i = 0; i < position; ++i) {
+        TapKey(VK_DOWN);
+    }
+    TapKey(VK_RETURN);
+    *chosen = GetTickCount64();
+    if (!AwaitNoMenu(copy)) {
+        *problem = "the menu stayed open after the keys";
+        return false;
+    }
+    return true;
+}
+
+bool IconPresent(HWND window, std::string* how)
+{
+    NOTIFYICONIDENTIFIER icon = {};
+    icon.cbSize = sizeof(icon);
+    icon.hWnd = window;
+    icon.uID = TRAY_ICON_ID;
+    RECT rect = {};
+    const HRESULT result = Shell_NotifyIconGetRect(&icon, &rect);
+    if (result != E_NOTIMPL) {
+        *how = SUCCEEDED(result) ? Format("Shell_NotifyIconGetRect %ld,%ld-%ld,%ld (%ldx%ld)%s", rect.left, rect.top,
+                                          rect.right, rect.bottom, rect.right - rect.left, rect.bottom - rect.top,
+                                          result == S_OK ? "" : ", S_FALSE")
+                                 : Format("Shell_NotifyIconGetRect 0x%08lX", static_cast<unsigned long>(result));
+        return SUCCEEDED(result);
+    }
+    // This shell has no icon rectangles (Wine): a NIM_MODIFY that changes
+    // nothing is answered TRUE only for an icon the shell knows.
+    NOTIFYICONDATAW data = {};
+    data.cbSize = sizeof(data);
+    data.hWnd = window;
+    data.uID = TRAY_ICON_ID;
+    const bool known = Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+    *how = Format("Shell_NotifyIconGetRect is not implemented here; an empty NIM_MODIFY answered %s",
+                  known ? "TRUE" : "FALSE");
+    return known;
+}
+
+namespace {
+
+void EndCopy(Copy& copy)
+{
+    if (!Running(copy)) {
+        return;
+    }
+    // Exit where it can: close what is open, then choose it from the menu.
+    if (HWND box = FindVisibleWindow(L"#32770", copy.pid)) {
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        WaitFor([&] { return FindVisibleWindow(L"#32770", copy.pid) == nullptr; }, 2000);
+    }
+    if (FindVisibleWindow(L"#32768", copy.pid) != nullptr) {
+        TapKey(VK_ESCAPE);
+        AwaitNoMenu(copy);
+    }
+    std::string problem;
+    ULONGLONG chosen = 0;
+    if (!ChooseFromMenu(copy, 2, &problem, &chosen) || WaitForSingleObject(copy.process, 3000) != WAIT_OBJECT_0) {
+        TerminateProcess(copy.process, 255);
+        WaitForSingleObject(copy.process, 5000);
+        Note(Format("Hushpane (process %lu) did not end through Exit (%s): the check ended it", copy.pid,
+                    problem.empty() ? "not within 3 s" : problem.c_str()));
+    }
+}
+
+}  // namespace
+
+void EndCopies()
+{
+    for (int i = 0; i < g_copyCount; ++i) {
+        EndCopy(g_copies[i]);
+    }
+}

@@ -1,0 +1,42 @@
+// What any program on the desktop can read of the shell's taskbars and of a
+// running Hushpane, and the keys it can press: shared by hushpane-check.exe
+// and the end-to-end suite's probe, so that both see the same things.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+constexpr UINT WM_TRAYICON = WM_USER + 1;  // Hushpane's icon callback
+constexpr UINT TRAY_ICON_ID = 1;
+constexpr int MAX_TASKBARS = 16;
+constexpr DWORD POLL_MS = 25;
+
+struct TaskbarState {
+    HWND window;
+    LONG_PTR exStyle;
+    bool visible;
+    bool layered;
+    bool alphaKnown;  // GetLayeredWindowAttributes answered
+    BYTE alpha;
+    DWORD flags;
+};
+
+// Shell_TrayWnd first, then each Shell_SecondaryTrayWnd; returns how many.
+int FindTaskbars(HWND* taskbars, int capacity);
+TaskbarState ReadTaskbar(HWND taskbar);
+// Layered, with LWA_ALPHA and exactly that alpha.
+bool HasAlpha(const TaskbarState& state, int alpha);
+
+// Hushpane's message-only window; pid 0 takes any Hushpane's.
+HWND FindHushpaneWindow(DWORD pid);
+// A visible top-level window of that class (an open menu is #32768, a message
+// box #32770; null takes any class); pid 0 takes any process's.
+HWND FindVisibleWindow(const wchar_t* className, DWORD pid);
+DWORD WindowProcess(HWND window);
+
+// Real keyboard input, as if typed.
+void PressKey(WORD key, bool up);
+void TapKey(WORD key);
+void PressCtrl0();
