@@ -23,7 +23,7 @@ sleep 2  # the second run's clock is in another second, and another zip time uni
 release "$b" 077 KIR-14 C.UTF-8
 
 status=0
-for file in SHA256SUMS hushpane.exe "$(cd "$a/dist" && ls hushpane-*-windows-x64.zip)"; do
+for file in SHA256SUMS hushpane.exe hushpane-check.exe "$(cd "$a/dist" && ls hushpane-*-windows-x64.zip)"; do
     if cmp "$a/dist/$file" "$b/dist/$file"; then
         echo "same bytes: $file"
     else
@@ -32,11 +32,17 @@ for file in SHA256SUMS hushpane.exe "$(cd "$a/dist" && ls hushpane-*-windows-x64
     fi
 done
 (cd "$b/dist" && sha256sum -c SHA256SUMS) || status=1
+if [ "$(cut -d' ' -f3 "$b/dist/SHA256SUMS" | sort | tr '\n' ' ')" != "$(cd "$b/dist" && ls | grep -v SHA256SUMS | sort | tr '\n' ' ')" ]; then
+    echo "FAIL: SHA256SUMS does not list exactly the other files of dist/"
+    status=1
+fi
 for folder in "$a" "$b"; do
-    if grep -q -F "$folder" "$folder/dist/hushpane.exe"; then
-        echo "FAIL: the exe holds its build path $folder"
-        status=1
-    fi
+    for exe in hushpane.exe hushpane-check.exe; do
+        if grep -q -F "$folder" "$folder/dist/$exe"; then
+            echo "FAIL: $exe holds its build path $folder"
+            status=1
+        fi
+    done
 done
 python3 - "$b/dist" <<'PY' || status=1
 import sys, zipfile

@@ -3,9 +3,10 @@
 
   dist/hushpane-VERSION-windows-x64.zip   hushpane.exe, README.txt, LICENSE.txt
   dist/hushpane.exe                       the same exe, for checking on its own
-  dist/SHA256SUMS                         for the zip and the exe, as sha256sum -c reads it
+  dist/hushpane-check.exe                 the check that a user runs on their own desktop
+  dist/SHA256SUMS                         for the zip and both exes, as sha256sum -c reads it
 
-  release.py EXE VERSION_FILE SOURCE_DIR OUT_DIR
+  release.py EXE CHECK_EXE VERSION_FILE SOURCE_DIR OUT_DIR
 
 Byte for byte the same from the same commit: the entries come in a fixed
 order, with fixed attributes and with the commit's time (in UTC) as their
@@ -98,10 +99,10 @@ def sha256(path):
 
 
 def main():
-    if len(sys.argv) != 5:
+    if len(sys.argv) != 6:
         print(__doc__, file=sys.stderr)
         return 2
-    exe, version_file, source, out = (Path(arg) for arg in sys.argv[1:])
+    exe, check_exe, version_file, source, out = (Path(arg) for arg in sys.argv[1:])
     version = version_file.read_text(encoding="ascii").strip()
     if not re.fullmatch(r"\d+\.\d+\.\d+", version):
         raise ReleaseError(f"unexpected version {version!r} in {version_file}")
@@ -123,11 +124,13 @@ def main():
         for name, data in contents:
             zipped.writestr(entry(name, when), data, compresslevel=9)
     (out / "hushpane.exe").write_bytes(exe_bytes)
-    sums = "".join(f"{sha256(out / name)}  {name}\n" for name in (archive.name, "hushpane.exe"))
+    (out / "hushpane-check.exe").write_bytes(check_exe.read_bytes())
+    names = (archive.name, "hushpane.exe", "hushpane-check.exe")
+    sums = "".join(f"{sha256(out / name)}  {name}\n" for name in names)
     (out / "SHA256SUMS").write_text(sums, encoding="ascii", newline="\n")
 
     print(f"Hushpane {version}, from the source of {time.strftime('%Y-%m-%d %H:%M:%S UTC', time.gmtime(when))}:")
-    for path in (archive, out / "hushpane.exe", out / "SHA256SUMS"):
+    for path in [out / name for name in names] + [out / "SHA256SUMS"]:
         print(f"  {path}  ({path.stat().st_size} bytes)")
     print(sums, end="")
     return 0
