@@ -75,8 +75,10 @@ void EndCopies();
 // safety.cpp: whatever happens, no taskbar is left invisible.
 void RecordTaskbars();
 void GuardAgainstInterruption();
+void Guarded(DWORD pid);  // a copy that the guard ends if this process cannot
 int RestoreTaskbars();
 void PutBack();
+int Guard();  // hushpane-check.exe --guard
 
 // checks.cpp
 void RunChecks(const wchar_t* screenshot);

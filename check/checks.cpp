@@ -90,16 +90,16 @@ bool CheckLeftClick(std::string* detail)
     }
     wchar_t caption[128] = {};
     GetWindowTextW(box, caption, 128);
-    BoxText read;
-    EnumChildWindows(box, ReadBoxChild, reinterpret_cast<LPARAM>(&read));
+    BoxText contents;
+    EnumChildWindows(box, ReadBoxChild, reinterpret_cast<LPARAM>(&contents));
     HWND owner = GetWindow(box, GW_OWNER);
-    const bool right =
-        Utf8(caption) == "Hushpane" && read.texts == Quoted("Left Click on Tray Icon!") && read.buttons == Quoted("OK");
+    const bool right = Utf8(caption) == "Hushpane" && contents.texts == Quoted("Left Click on Tray Icon!") &&
+                       contents.buttons == Quoted("OK");
     *detail = Format("a box of process %lu, owner %s, caption %s, text %s, buttons %s", g_hushpane->pid,
                      owner == g_hidden  ? "its hidden window"
                      : owner == nullptr ? "none"
                                         : "another window",
-                     Quoted(Utf8(caption)).c_str(), read.texts.c_str(), read.buttons.c_str());
+                     Quoted(Utf8(caption)).c_str(), contents.texts.c_str(), contents.buttons.c_str());
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     const bool closed = WaitFor([&] { return !IsWindowVisible(box); }, 2000);
     const bool unchanged = closed && KeepsAlpha(0, 1000);

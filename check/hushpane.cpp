@@ -12,7 +12,9 @@ Copy* StartHushpane(std::string* problem)
         *problem = "too many copies started";
         return nullptr;
     }
-    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    SECURITY_ATTRIBUTES inheritable = {};
+    inheritable.nLength = sizeof(inheritable);
+    inheritable.bInheritHandle = TRUE;
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
     if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
@@ -26,10 +28,11 @@ Copy* StartHushpane(std::string* problem)
     startup.hStdOutput = writeEnd;
     std::wstring commandLine = L"\"" + g_exe + L"\"";
     PROCESS_INFORMATION started = {};
-    // A process group of its own: Ctrl+C in this console is the check's to
-    // handle, and the check then ends Hushpane through its Exit.
-    const BOOL ok = CreateProcessW(g_exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
-                                   nullptr, nullptr, &startup, &started);
+    // No console and a process group of its own, as when started from
+    // Explorer: Ctrl+C or closing this console is the check's to handle, and
+    // the check (or its guard) then ends Hushpane through its Exit.
+    const BOOL ok = CreateProcessW(g_exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                                   DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &started);
     const DWORD error = GetLastError();
     CloseHandle(writeEnd);
     if (!ok) {
@@ -42,7 +45,8 @@ Copy* StartHushpane(std::string* problem)
     copy.process = started.hProcess;
     copy.pid = started.dwProcessId;
     copy.output = readEnd;
-    ++g_copyCount;  // only now, so that the console handler sees whole records
+    ++g_copyCount;
+    Guarded(copy.pid);
     return &copy;
 }
 
@@ -63,11 +67,11 @@ std::string ReadOutput(Copy& copy)
     DWORD available = 0;
     while (PeekNamedPipe(copy.output, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
         char bytes[512];
-        DWORD read = 0;
-        if (!ReadFile(copy.output, bytes, sizeof(bytes), &read, nullptr) || read == 0) {
+        DWORD count = 0;
+        if (!ReadFile(copy.output, bytes, sizeof(bytes), &count, nullptr) || count == 0) {
             break;
         }
-        copy.written.append(bytes, read);
+        copy.written.append(bytes, count);
     }
     return copy.written;
 }

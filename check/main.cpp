@@ -74,6 +74,9 @@ int wmain(int argc, wchar_t** argv)
 {
     // Unbuffered, so that a report read while it is written, or cut short, is whole up to where it stops.
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    if (argc == 2 && std::wcscmp(argv[1], L"--guard") == 0) {
+        return Guard();
+    }
     bool yes = false;
     const wchar_t* screenshot = nullptr;
     for (int i = 1; i < argc; ++i) {

@@ -1,5 +1,7 @@
 #include "check/check.h"
 
+#include <cstdlib>
+
 HWND g_taskbars[MAX_TASKBARS];
 TaskbarState g_before[MAX_TASKBARS];
 int g_taskbarCount = 0;
@@ -9,34 +11,18 @@ std::atomic<bool> g_puttingBack{false};
 namespace {
 
 HANDLE g_putBack = nullptr;  // set once the main thread has put everything back
-
-// On another thread, when the main one cannot be waited for: every copy
-// ended at once, every taskbar shown.
-void PutBackAtOnce()
-{
-    for (int i = 0; i < g_copyCount; ++i) {
-        TerminateProcess(g_copies[i].process, 255);
-    }
-    RestoreTaskbars();
-}
+HANDLE g_guard = nullptr;    // the guard's standard input
 
 BOOL WINAPI OnConsoleEvent(DWORD event)
 {
     g_interrupted = true;
     // A closing console leaves about five seconds; Ctrl+C leaves time to
-    // end each copy through its Exit.
+    // end each copy through its Exit. Past that, the guard takes over.
     const DWORD patience = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? 15000 : 3500;
     if (WaitForSingleObject(g_putBack, patience) != WAIT_OBJECT_0) {
-        PutBackAtOnce();
         ExitProcess(STATUS_INTERRUPTED);
     }
     return TRUE;
-}
-
-LONG WINAPI OnCrash(EXCEPTION_POINTERS*)
-{
-    PutBackAtOnce();
-    return EXCEPTION_CONTINUE_SEARCH;
 }
 
 // Shows a taskbar that is left hidden; true if it had to.
@@ -56,6 +42,12 @@ bool Restore(HWND taskbar, const TaskbarState* before)
     return restored;
 }
 
+void TellGuard(const std::string& line)
+{
+    DWORD written = 0;
+    WriteFile(g_guard, line.c_str(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
 }  // namespace
 
 void RecordTaskbars()
@@ -70,7 +62,34 @@ void GuardAgainstInterruption()
 {
     g_putBack = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
-    SetUnhandledExceptionFilter(OnCrash);
+    // The guard, a second hushpane-check.exe without a console, outlives
+    // this process: when it ends without having put the desktop back (a
+    // crash, ended from outside, or a console that ends its processes
+    // unasked, as Wine's does), the guard does it. It learns each copy's
+    // process from its standard input, and this process's end from the end
+    // of that input.
+    HANDLE readEnd = nullptr;
+    CreatePipe(&readEnd, &g_guard, nullptr, 0);
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --guard";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = readEnd;
+    PROCESS_INFORMATION guard = {};
+    if (CreateProcessW(self, &commandLine[0], nullptr, nullptr, TRUE, DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP,
+                       nullptr, nullptr, &startup, &guard)) {
+        CloseHandle(guard.hThread);
+        CloseHandle(guard.hProcess);
+    }
+    CloseHandle(readEnd);
+}
+
+void Guarded(DWORD pid)
+{
+    TellGuard(Format("%lu\n", pid));
 }
 
 int RestoreTaskbars()
@@ -96,5 +115,31 @@ void PutBack()
     Note("after the run: " + TaskbarsNow() +
          (restored > 0 ? Format(" (the check showed %d taskbar%s left hidden)", restored, restored > 1 ? "s" : "")
                        : ""));
+    TellGuard("done\n");
     SetEvent(g_putBack);
+}
+
+int Guard()
+{
+    std::string told;
+    char bytes[256];
+    DWORD count = 0;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), bytes, sizeof(bytes), &count, nullptr) && count > 0) {
+        told.append(bytes, count);
+    }
+    if (told.find("done\n") != std::string::npos) {
+        return 0;
+    }
+    const char* next = told.c_str();
+    char* end = nullptr;
+    for (DWORD pid = 0; g_copyCount < MAX_COPIES && (pid = std::strtoul(next, &end, 10)) != 0; next = end) {
+        HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+        if (process != nullptr) {
+            g_copies[g_copyCount++] = {process, pid, nullptr, {}};
+        }
+    }
+    g_puttingBack = true;
+    EndCopies();
+    RestoreTaskbars();
+    return 0;
 }

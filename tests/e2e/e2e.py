@@ -244,6 +244,16 @@ def case_check_survives_hushpane_ended(c):
     c.expect_desktop_put_back()
 
 
+def case_check_ended_from_outside(c):
+    """The check itself ended at once, as from Task Manager: its guard puts the desktop back."""
+    check = c.start_check()
+    wait_until("the check's first check", lambda: "PASS 1" in c.stdout_text(check), 60)
+    check.kill()
+    check.wait(timeout=30)
+    wait_until("the guard ending Hushpane", lambda: "hidden=none" in c.probe("hidden"), 30)
+    c.expect_desktop_put_back()
+
+
 def case_check_interrupted(c):
     """Ctrl+C while the taskbar is hidden, as a terminal sends it: to the whole process group."""
     check = c.start_check()
