@@ -23,9 +23,9 @@ extern HWND g_taskbars[MAX_TASKBARS];
 extern TaskbarState g_before[MAX_TASKBARS];  // as they were before the first check
 extern int g_taskbarCount;
 extern Copy g_copies[MAX_COPIES];
-extern std::atomic<int> g_copyCount;
-extern std::atomic<bool> g_interrupted;  // Ctrl+C, or the console closed
-extern std::atomic<bool> g_puttingBack;  // the last clean-up, which no interruption cuts short
+extern int g_copyCount;
+extern std::atomic<bool> g_interrupted;  // Ctrl+C, or the console closed, seen on another thread
+extern bool g_puttingBack;               // the last clean-up, which no interruption cuts short
 extern int g_passed;
 extern int g_failed;
 
@@ -67,8 +67,8 @@ void ClickIcon(const Copy& copy, LPARAM mouseMessage);
 HWND AwaitMenu(const Copy& copy);
 bool AwaitNoMenu(const Copy& copy);
 // Right click, then the item at that position chosen with Down and Enter,
-// pressed at `chosen`.
-bool ChooseFromMenu(const Copy& copy, int position, std::string* problem, ULONGLONG* chosen);
+// pressed at `chosen`; what went wrong is added to `detail`.
+bool ChooseFromMenu(const Copy& copy, int position, std::string* detail, ULONGLONG* chosen);
 bool IconPresent(HWND window, std::string* how);
 void EndCopies();
 

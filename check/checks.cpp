@@ -168,11 +168,11 @@ bool Pause(int alpha, std::string* detail)
 
 bool CheckPause(std::string* detail)
 {
-    *detail = "first item chosen with Down, Enter: ";
+    *detail = "Pause as the first item (Down, Enter): ";
     if (!Pause(255, detail)) {
         return false;
     }
-    *detail += "; chosen again: ";
+    *detail += "; again: ";
     return Pause(0, detail);
 }
 
@@ -197,11 +197,11 @@ bool CheckCloseRefused(std::string* detail)
 // icon gone, and every taskbar left layered and opaque.
 bool ExitFromMenu(Copy& copy, HWND window, std::string* detail)
 {
+    *detail += "Exit as the second item (Down, Down, Enter): ";
     ULONGLONG chosen = 0;
     if (!ChooseFromMenu(copy, 2, detail, &chosen)) {
         return false;
     }
-    *detail += "Exit chosen with Down, Down, Enter: ";
     if (!WaitFor([&] { return !Running(copy); }, 2000)) {
         *detail += "still running 2 s later";
         return false;

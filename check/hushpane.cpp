@@ -4,7 +4,7 @@
 
 std::wstring g_exe;
 Copy g_copies[MAX_COPIES];
-std::atomic<int> g_copyCount{0};
+int g_copyCount = 0;
 
 Copy* StartHushpane(std::string* problem)
 {
@@ -41,7 +41,7 @@ Copy* StartHushpane(std::string* problem)
         return nullptr;
     }
     CloseHandle(started.hThread);
-    Copy& copy = g_copies[g_copyCount.load()];
+    Copy& copy = g_copies[g_copyCount];
     copy.process = started.hProcess;
     copy.pid = started.dwProcessId;
     copy.output = readEnd;
@@ -96,11 +96,11 @@ bool AwaitNoMenu(const Copy& copy)
     return WaitFor([&] { return FindVisibleWindow(L"#32768", copy.pid) == nullptr; }, 3000);
 }
 
-bool ChooseFromMenu(const Copy& copy, int position, std::string* problem, ULONGLONG* chosen)
+bool ChooseFromMenu(const Copy& copy, int position, std::string* detail, ULONGLONG* chosen)
 {
     ClickIcon(copy, WM_RBUTTONUP);
     if (AwaitMenu(copy) == nullptr) {
-        *problem = "no menu opened within 3 s of the right click";
+        *detail += "no menu opened within 3 s of the right click";
         return false;
     }
     for (int i = 0; i < position; ++i) {
@@ -109,7 +109,7 @@ bool ChooseFromMenu(const Copy& copy, int position, std::string* problem, ULONGL
     TapKey(VK_RETURN);
     *chosen = GetTickCount64();
     if (!AwaitNoMenu(copy)) {
-        *problem = "the menu stayed open after the keys";
+        *detail += "the menu stayed open after the keys";
         return false;
     }
     return true;

@@ -6,7 +6,7 @@ HWND g_taskbars[MAX_TASKBARS];
 TaskbarState g_before[MAX_TASKBARS];
 int g_taskbarCount = 0;
 std::atomic<bool> g_interrupted{false};
-std::atomic<bool> g_puttingBack{false};
+bool g_puttingBack = false;
 
 namespace {
 

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """End-to-end cases: the real hushpane.exe under Wine, against the real
 Shell_TrayWnd of Wine's shell desktop, observed and driven only from other
-processes (hpprobe.exe, xdotool, screenshots).
+processes (hushpane-check.exe, hpprobe.exe, xdotool, screenshots).
 
-  e2e.py start STATE --exe EXE --probe PROBE --prefix DIR --logs DIR
+  e2e.py start STATE --exe EXE --probe PROBE --check CHECK --prefix DIR --logs DIR
   e2e.py case STATE NAME
   e2e.py stop STATE
 """
@@ -28,6 +28,19 @@ ICON_CENTRE = (WIDTH - 11, HEIGHT - 11)  # the notification area's first icon
 def windows_path(path):
     """Wine's drive Z: is the Unix root."""
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+def wine_processes(pattern, prefix):
+    """The processes of this Wine prefix whose command line matches."""
+    found = subprocess.run(["pgrep", "-f", pattern], capture_output=True, text=True).stdout.split()
+    ours = []
+    for pid in found:
+        try:
+            if f"WINEPREFIX={prefix}".encode() in Path(f"/proc/{pid}/environ").read_bytes().split(b"\0"):
+                ours.append(pid)
+        except OSError:  # ended meanwhile
+            pass
+    return ours
 
 
 class Failure(AssertionError):
@@ -112,7 +125,7 @@ class Case:
     def expect_desktop_put_back(self):
         """No Hushpane left running, and the taskbar shown."""
         self.expect("hidden=none" in self.probe("hidden"), "a Hushpane is still running")
-        running = subprocess.run(["pgrep", "-f", r"\\hushpane\.exe"], capture_output=True, text=True).stdout.split()
+        running = wine_processes(r"\\hushpane\.exe", self.desk.state["prefix"])
         self.expect(not running, f"Hushpane processes left: {running}")
         self.expect_probe("the taskbar shown", "keep-alpha", 255, 500)
 
