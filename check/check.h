@@ -64,6 +64,7 @@ bool Running(const Copy& copy);
 std::string EndedHow(const Copy& copy);
 std::string ReadOutput(Copy& copy);
 void ClickIcon(const Copy& copy, LPARAM mouseMessage);
+HWND AwaitHushpaneWindow(const Copy& copy);  // its message-only window, once it has made it
 HWND AwaitMenu(const Copy& copy);
 bool AwaitNoMenu(const Copy& copy);
 // Right click, then the item at that position chosen with Down and Enter,

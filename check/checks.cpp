@@ -18,7 +18,7 @@ bool CheckStart(std::string* detail)
     const bool hidden = WaitFor([] { return AllTaskbars(0); }, 5000);
     *detail = hidden ? Format("every taskbar layered with alpha 0 after %.2f s", SecondsSince(start))
                      : "within 5 s the taskbars read " + TaskbarsNow();
-    WaitFor([&] { return (g_hidden = FindHushpaneWindow(copy.pid)) != nullptr || !Running(copy); }, 2000);
+    g_hidden = AwaitHushpaneWindow(copy);
     if (g_hidden == nullptr) {
         *detail += "; no message-only window" + (Running(copy) ? "" : "; " + EndedHow(copy));
         return false;
@@ -245,9 +245,7 @@ bool CheckHotKeyTaken(std::string* detail)
         const std::string output = ReadOutput(*copy);
         const bool exact = output == HOTKEY_LINE + std::string("\r\n") || output == HOTKEY_LINE + std::string("\n");
         *detail += "; standard output " + Quoted(output) + (exact ? "; " : ", not exactly the line; ");
-        HWND window = nullptr;
-        WaitFor([&] { return (window = FindHushpaneWindow(copy->pid)) != nullptr; }, 2000);
-        passed = ExitFromMenu(*copy, window, detail) && hidden && exact;
+        passed = ExitFromMenu(*copy, AwaitHushpaneWindow(*copy), detail) && hidden && exact;
     }
     UnregisterHotKey(nullptr, 1);
     return passed;

@@ -84,6 +84,13 @@ void ClickIcon(const Copy& copy, LPARAM mouseMessage)
     SendNotifyMessageW(FindHushpaneWindow(copy.pid), WM_TRAYICON, TRAY_ICON_ID, mouseMessage);
 }
 
+HWND AwaitHushpaneWindow(const Copy& copy)
+{
+    HWND window = nullptr;
+    WaitFor([&] { return (window = FindHushpaneWindow(copy.pid)) != nullptr || !Running(copy); }, 2000);
+    return window;
+}
+
 HWND AwaitMenu(const Copy& copy)
 {
     HWND menu = nullptr;
