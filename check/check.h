@@ -8,7 +8,7 @@
 #include <string>
 
 constexpr int MAX_COPIES = 4;
-constexpr int STATUS_INTERRUPTED = 3;
+constexpr int RUN_INTERRUPTED = 3;  // an exit status: winnt.h has STATUS_ names of its own
 
 // A Hushpane this check started; its standard output comes through a pipe.
 struct Copy {

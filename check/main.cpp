@@ -5,9 +5,9 @@
 
 namespace {
 
-constexpr int STATUS_PASSED = 0;
-constexpr int STATUS_FAILED = 1;
-constexpr int STATUS_NOT_RUN = 2;
+constexpr int RUN_PASSED = 0;
+constexpr int RUN_FAILED = 1;
+constexpr int RUN_NOT_STARTED = 2;
 
 std::wstring BesideThisProgram(const wchar_t* name)
 {
@@ -88,7 +88,7 @@ int wmain(int argc, wchar_t** argv)
             g_exe = FullPath(argv[i]);
         } else {
             std::printf("usage: hushpane-check.exe [--yes] [--screenshot FILE] [PATH\\hushpane.exe]\n");
-            return STATUS_NOT_RUN;
+            return RUN_NOT_STARTED;
         }
     }
     if (g_exe.empty()) {
@@ -104,13 +104,13 @@ int wmain(int argc, wchar_t** argv)
     if (refusal.empty() && !yes) {
         if (!Confirmed()) {
             Tell("Not started.\n");
-            return STATUS_NOT_RUN;
+            return RUN_NOT_STARTED;
         }
         refusal = Refusal();  // the desktop may have changed meanwhile
     }
     if (!refusal.empty()) {
         Tell("Not started: " + refusal + ".\n");
-        return STATUS_NOT_RUN;
+        return RUN_NOT_STARTED;
     }
 
     const ULONGLONG start = GetTickCount64();
@@ -131,7 +131,7 @@ int wmain(int argc, wchar_t** argv)
         std::fprintf(stderr, "%d passed, %d failed\n", g_passed, g_failed);
     }
     if (g_interrupted) {
-        return STATUS_INTERRUPTED;
+        return RUN_INTERRUPTED;
     }
-    return g_failed == 0 ? STATUS_PASSED : STATUS_FAILED;  // uninterrupted, every check has reported
+    return g_failed == 0 ? RUN_PASSED : RUN_FAILED;  // uninterrupted, every check has reported
 }

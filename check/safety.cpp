@@ -20,7 +20,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event)
     // end each copy through its Exit. Past that, the guard takes over.
     const DWORD patience = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? 15000 : 3500;
     if (WaitForSingleObject(g_putBack, patience) != WAIT_OBJECT_0) {
-        ExitProcess(STATUS_INTERRUPTED);
+        ExitProcess(RUN_INTERRUPTED);
     }
     return TRUE;
 }
