@@ -107,3 +107,63 @@ void PressCtrl0()
     TapKey('0');
     PressKey(VK_CONTROL, true);
 }
+
+void MoveMouse(POINT point)
+{
+    // Absolute positions run from 0 to 65535 across the whole virtual screen.
+    const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+    const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
+    const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = MulDiv(point.x - left, 65535, width > 1 ? width - 1 : 1);
+    input.mi.dy = MulDiv(point.y - top, 65535, height > 1 ? height - 1 : 1);
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK;
+    SendInput(1, &input, sizeof(input));
+    Sleep(50);
+}
+
+void ClickAt(POINT point)
+{
+    MoveMouse(point);
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    SendInput(1, &input, sizeof(input));
+    Sleep(50);
+    input.mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(1, &input, sizeof(input));
+    Sleep(50);
+}
+
+bool ReadMenuItemRect(HWND menuWindow, int item, RECT* rect)
+{
+    DWORD_PTR menu = 0;
+    if (!SendMessageTimeoutW(menuWindow, MN_GETHMENU, 0, 0, SMTO_ABORTIFHUNG, 1000, &menu) ||
+        GetMenuItemCount(reinterpret_cast<HMENU>(menu)) <= item ||
+        !GetMenuItemRect(nullptr, reinterpret_cast<HMENU>(menu), static_cast<UINT>(item), rect)) {
+        return false;
+    }
+    RECT window = {};
+    GetWindowRect(menuWindow, &window);
+    return rect->left < rect->right && rect->top < rect->bottom && rect->left >= window.left &&
+           rect->right <= window.right && rect->top >= window.top && rect->bottom <= window.bottom;
+}
+
+RECT SplitMenuItemRect(HWND menuWindow, int item, int count)
+{
+    RECT inside = {};
+    GetClientRect(menuWindow, &inside);
+    MapWindowPoints(menuWindow, nullptr, reinterpret_cast<POINT*>(&inside), 2);
+    const LONG height = inside.bottom - inside.top;
+    RECT rect = inside;
+    rect.top = inside.top + height * item / count;
+    rect.bottom = inside.top + height * (item + 1) / count;
+    return rect;
+}
+
+POINT Middle(const RECT& rect)
+{
+    return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}

@@ -40,3 +40,19 @@ DWORD WindowProcess(HWND window);
 void PressKey(WORD key, bool up);
 void TapKey(WORD key);
 void PressCtrl0();
+
+// Real mouse input, as if moved and clicked with the left button, at a point
+// in this process's pixels.
+void MoveMouse(POINT point);
+void ClickAt(POINT point);
+
+// Where an item (0 is the first) of an open popup menu lies on the screen,
+// read from the menu itself: GetMenuItemRect on the menu that MN_GETHMENU
+// gives. False where this process cannot read it (Wine keeps menus per
+// process), or where the rectangle is not inside the menu window, as when
+// the menu's pixels are scaled for another DPI awareness.
+bool ReadMenuItemRect(HWND menuWindow, int item, RECT* rect);
+// The same from the menu window alone: `count` items of equal height filling
+// the inside of its frame.
+RECT SplitMenuItemRect(HWND menuWindow, int item, int count);
+POINT Middle(const RECT& rect);

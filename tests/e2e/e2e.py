@@ -305,7 +305,18 @@ def hostile_messages(c, hostile):
         raise Failure(f"seed {seed}: {failure}") from None
 
 
+def menu_click(c, helper):
+    """Not an e2e case of its own: clicks on the items of a menu made like
+    Hushpane's, at rectangles found both ways hushpane-check.exe finds them
+    (from the menu, which Wine lets only its own process read, and split
+    from the menu window); each click must choose the item it aimed at."""
+    status, output = c.desk.run_probe_exe(helper)
+    print(output)
+    c.expect(status == 0 and output.count(": chose ") == 8, f"the clicks did not all choose their item: {output}")
+
+
 CASES = {name[len("case_"):]: function for name, function in globals().items() if name.startswith("case_")}
+HELPER_CASES = {"hostile_messages": hostile_messages, "menu_click": menu_click}  # each given its helper exe
 
 
 def main():
@@ -318,7 +329,7 @@ def main():
     parser.add_argument("--check")
     parser.add_argument("--prefix")
     parser.add_argument("--logs")
-    parser.add_argument("--hostile")
+    parser.add_argument("--helper")
     args = parser.parse_args()
 
     if args.action == "list":
@@ -343,8 +354,8 @@ def main():
     try:
         if "layered=0" not in reset:
             raise Failure(f"could not reset the taskbar before the case: {reset}")
-        if args.name == "hostile_messages":
-            hostile_messages(case, args.hostile)
+        if args.name in HELPER_CASES:
+            HELPER_CASES[args.name](case, args.helper)
         else:
             CASES[args.name](case)
     except (Failure, DesktopError) as failure:
