@@ -53,6 +53,8 @@ void Report(int number, const char* name, bool passed, const std::string& detail
 void Note(const std::string& line);
 std::string Quoted(const std::string& text);  // in quotes, line ends shown as \r and \n
 std::string WindowClass(HWND window);
+std::string PointText(POINT point);
+std::string RectText(const RECT& rect);
 std::string Describe(const TaskbarState& state);
 bool AllTaskbars(int alpha);
 bool KeepsAlpha(int alpha, DWORD duration);
@@ -65,13 +67,21 @@ std::string EndedHow(const Copy& copy);
 std::string ReadOutput(Copy& copy);
 void ClickIcon(const Copy& copy, LPARAM mouseMessage);
 HWND AwaitHushpaneWindow(const Copy& copy);  // its message-only window, once it has made it
-HWND AwaitMenu(const Copy& copy);
-bool AwaitNoMenu(const Copy& copy);
-// Right click, then the item at that position chosen with Down and Enter,
-// pressed at `chosen`; what went wrong is added to `detail`.
-bool ChooseFromMenu(const Copy& copy, int position, std::string* detail, ULONGLONG* chosen);
 bool IconPresent(HWND window, std::string* how);
 void EndCopies();
+
+// menu.cpp: Hushpane's menu, its items chosen with the mouse. Each step adds
+// to `detail` what it did, where it clicked and who held the foreground.
+constexpr int PAUSE_ITEM = 0;
+constexpr int EXIT_ITEM = 1;
+std::string Foreground(const Copy& copy);
+HWND OpenMenu(const Copy& copy);  // the open menu, or a new one by a right click; null if none within 3 s
+bool AwaitNoMenu(const Copy& copy);
+ULONGLONG ClickMenuItem(const Copy& copy, HWND menu, int item, std::string* detail);  // when it clicked
+bool ClickOutsideMenu(const Copy& copy, HWND menu, std::string* detail);  // false when there is nowhere to click
+// The item chosen from the open menu or a new one; `chosen` is when.
+bool ChooseFromMenu(const Copy& copy, int item, std::string* detail, ULONGLONG* chosen);
+void NoteMenuForeground();
 
 // safety.cpp: whatever happens, no taskbar is left invisible.
 void RecordTaskbars();

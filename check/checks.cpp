@@ -125,10 +125,26 @@ std::string MenuItems(HWND menuWindow, bool* readable)
     return items;
 }
 
+// A menu that neither Escape nor a click elsewhere closes is closed the only
+// way left, by an item: Pause, and Pause again from a new menu, leave the
+// program as it was.
+void CloseByPausingTwice(HWND menu, std::string* detail)
+{
+    *detail += "; closed by choosing Pause twice: ";
+    ClickMenuItem(*g_hushpane, menu, PAUSE_ITEM, detail);
+    if (!AwaitNoMenu(*g_hushpane)) {
+        *detail += "; the menu stayed open";
+        return;
+    }
+    *detail += WaitFor([] { return AllTaskbars(255); }, 1500) ? "; alpha 255; " : "; no alpha 255; ";
+    ULONGLONG chosen = 0;
+    ChooseFromMenu(*g_hushpane, PAUSE_ITEM, detail, &chosen);
+    *detail += WaitFor([] { return AllTaskbars(0); }, 1500) ? "alpha 0" : "no alpha 0";
+}
+
 bool CheckMenu(std::string* detail)
 {
-    ClickIcon(*g_hushpane, WM_RBUTTONUP);
-    HWND menu = AwaitMenu(*g_hushpane);
+    HWND menu = OpenMenu(*g_hushpane);
     if (menu == nullptr) {
         *detail = "WM_RBUTTONUP sent; no menu of Hushpane's within 3 s";
         return false;
@@ -139,19 +155,29 @@ bool CheckMenu(std::string* detail)
               (readable ? "items " + items + " (read with MN_GETHMENU)"
                         : "its items cannot be read from another process here (menus are kept per process), so "
                           "checks 5 and 7 prove them by position and effect");
+    *detail += "; Escape pressed (" + Foreground(*g_hushpane) + ")";
     TapKey(VK_ESCAPE);
-    const bool closed = AwaitNoMenu(*g_hushpane);
-    const bool unchanged = closed && KeepsAlpha(0, 1000) && Running(*g_hushpane);
-    *detail += (closed ? "; Escape closed it" : "; Escape did not close it") +
-               (unchanged ? "; nothing changed" : "; then the taskbars read " + TaskbarsNow());
-    return (!readable || items == Quoted("Pause") + ", " + Quoted("Exit")) && unchanged;
+    bool closed = AwaitNoMenu(*g_hushpane);
+    if (closed) {
+        *detail += ": it closed the menu";
+    } else {
+        *detail += ": the menu stayed open; then ";
+        closed = ClickOutsideMenu(*g_hushpane, menu, detail) && AwaitNoMenu(*g_hushpane);
+        *detail += closed ? ": it closed the menu" : ": the menu stayed open, so a user would be stuck with it";
+    }
+    if (!closed) {
+        CloseByPausingTwice(menu, detail);
+    }
+    const bool unchanged = AwaitNoMenu(*g_hushpane) && KeepsAlpha(0, 1000) && Running(*g_hushpane);
+    *detail += unchanged ? "; nothing changed" : "; then the taskbars read " + TaskbarsNow();
+    return (!readable || items == Quoted("Pause") + ", " + Quoted("Exit")) && closed && unchanged;
 }
 
 // Pause from the menu: the taskbars take that alpha and keep it.
 bool Pause(int alpha, std::string* detail)
 {
     ULONGLONG chosen = 0;
-    if (!ChooseFromMenu(*g_hushpane, 1, detail, &chosen)) {
+    if (!ChooseFromMenu(*g_hushpane, PAUSE_ITEM, detail, &chosen)) {
         return false;
     }
     if (!WaitFor([alpha] { return AllTaskbars(alpha); }, 1500)) {
@@ -168,7 +194,6 @@ bool Pause(int alpha, std::string* detail)
 
 bool CheckPause(std::string* detail)
 {
-    *detail = "Pause as the first item (Down, Enter): ";
     if (!Pause(255, detail)) {
         return false;
     }
@@ -197,9 +222,8 @@ bool CheckCloseRefused(std::string* detail)
 // icon gone, and every taskbar left layered and opaque.
 bool ExitFromMenu(Copy& copy, HWND window, std::string* detail)
 {
-    *detail += "Exit as the second item (Down, Down, Enter): ";
     ULONGLONG chosen = 0;
-    if (!ChooseFromMenu(copy, 2, detail, &chosen)) {
+    if (!ChooseFromMenu(copy, EXIT_ITEM, detail, &chosen)) {
         return false;
     }
     if (!WaitFor([&] { return !Running(copy); }, 2000)) {
@@ -300,4 +324,5 @@ void RunChecks(const wchar_t* screenshot)
             }
         }
     }
+    NoteMenuForeground();
 }

@@ -91,37 +91,6 @@ HWND AwaitHushpaneWindow(const Copy& copy)
     return window;
 }
 
-HWND AwaitMenu(const Copy& copy)
-{
-    HWND menu = nullptr;
-    WaitFor([&] { return (menu = FindVisibleWindow(L"#32768", copy.pid)) != nullptr; }, 3000);
-    return menu;
-}
-
-bool AwaitNoMenu(const Copy& copy)
-{
-    return WaitFor([&] { return FindVisibleWindow(L"#32768", copy.pid) == nullptr; }, 3000);
-}
-
-bool ChooseFromMenu(const Copy& copy, int position, std::string* detail, ULONGLONG* chosen)
-{
-    ClickIcon(copy, WM_RBUTTONUP);
-    if (AwaitMenu(copy) == nullptr) {
-        *detail += "no menu opened within 3 s of the right click";
-        return false;
-    }
-    for (int i = 0; i < position; ++i) {
-        TapKey(VK_DOWN);
-    }
-    TapKey(VK_RETURN);
-    *chosen = GetTickCount64();
-    if (!AwaitNoMenu(copy)) {
-        *detail += "the menu stayed open after the keys";
-        return false;
-    }
-    return true;
-}
-
 bool IconPresent(HWND window, std::string* how)
 {
     NOTIFYICONIDENTIFIER icon = {};
@@ -156,22 +125,20 @@ void EndCopy(Copy& copy)
     if (!Running(copy)) {
         return;
     }
-    // Exit where it can: close what is open, then choose it from the menu.
+    // Exit where it can: close a box that is open, then click Exit in the
+    // menu, the one left open or a new one.
     if (HWND box = FindVisibleWindow(L"#32770", copy.pid)) {
         PostMessageW(box, WM_COMMAND, IDOK, 0);
         WaitFor([&] { return FindVisibleWindow(L"#32770", copy.pid) == nullptr; }, 2000);
     }
-    if (FindVisibleWindow(L"#32768", copy.pid) != nullptr) {
-        TapKey(VK_ESCAPE);
-        AwaitNoMenu(copy);
-    }
-    std::string problem;
-    ULONGLONG chosen = 0;
-    if (!ChooseFromMenu(copy, 2, &problem, &chosen) || WaitForSingleObject(copy.process, 3000) != WAIT_OBJECT_0) {
+    std::string how;
+    ULONGLONG when = 0;
+    const bool chosen = ChooseFromMenu(copy, EXIT_ITEM, &how, &when);
+    if (!chosen || WaitForSingleObject(copy.process, 3000) != WAIT_OBJECT_0) {
         TerminateProcess(copy.process, 255);
         WaitForSingleObject(copy.process, 5000);
-        Note(Format("Hushpane (process %lu) did not end through Exit (%s): the check ended it", copy.pid,
-                    problem.empty() ? "not within 3 s" : problem.c_str()));
+        Note(Format("Hushpane (process %lu) did not end through Exit (%s%s): the check ended it", copy.pid, how.c_str(),
+                    chosen ? "still running 3 s later" : ""));
     }
 }
 

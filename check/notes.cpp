@@ -4,11 +4,6 @@
 
 namespace {
 
-std::string Rectangle(const RECT& rect)
-{
-    return Format("%ld,%ld-%ld,%ld", rect.left, rect.top, rect.right, rect.bottom);
-}
-
 BOOL CALLBACK NoteMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data)
 {
     int* number = reinterpret_cast<int*>(data);
@@ -21,8 +16,8 @@ BOOL CALLBACK NoteMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data)
     // The work area is what maximised windows fill: on Windows the hidden
     // taskbar is expected to keep its part of it.
     Note(Format("monitor %d%s: %s, %u dpi (%u %%), small icons %d px; work area with the taskbars hidden %s", ++*number,
-                (info.dwFlags & MONITORINFOF_PRIMARY) != 0 ? " (primary)" : "", Rectangle(info.rcMonitor).c_str(), dpi,
-                dpi * 100 / 96, GetSystemMetricsForDpi(SM_CXSMICON, dpi), Rectangle(info.rcWork).c_str()));
+                (info.dwFlags & MONITORINFOF_PRIMARY) != 0 ? " (primary)" : "", RectText(info.rcMonitor).c_str(), dpi,
+                dpi * 100 / 96, GetSystemMetricsForDpi(SM_CXSMICON, dpi), RectText(info.rcWork).c_str()));
     return TRUE;
 }
 
@@ -54,7 +49,7 @@ void NoteSystem()
     for (int i = 0; i < g_taskbarCount; ++i) {
         RECT rect = {};
         GetWindowRect(g_taskbars[i], &rect);
-        Note(Format("taskbar %s at %s; before the run: %s", WindowClass(g_taskbars[i]).c_str(), Rectangle(rect).c_str(),
+        Note(Format("taskbar %s at %s; before the run: %s", WindowClass(g_taskbars[i]).c_str(), RectText(rect).c_str(),
                     Describe(g_before[i]).c_str()));
     }
 }

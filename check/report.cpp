@@ -61,6 +61,16 @@ std::string WindowClass(HWND window)
     return Utf8(name);
 }
 
+std::string PointText(POINT point)
+{
+    return Format("%ld,%ld", point.x, point.y);
+}
+
+std::string RectText(const RECT& rect)
+{
+    return Format("%ld,%ld-%ld,%ld", rect.left, rect.top, rect.right, rect.bottom);
+}
+
 std::string Describe(const TaskbarState& state)
 {
     if (state.window == nullptr || !IsWindow(state.window)) {
