@@ -99,21 +99,21 @@ bool IconPresent(HWND window, std::string* how)
     icon.uID = TRAY_ICON_ID;
     RECT rect = {};
     const HRESULT result = Shell_NotifyIconGetRect(&icon, &rect);
-    if (result != E_NOTIMPL) {
-        *how = SUCCEEDED(result) ? Format("Shell_NotifyIconGetRect %ld,%ld-%ld,%ld (%ldx%ld)%s", rect.left, rect.top,
-                                          rect.right, rect.bottom, rect.right - rect.left, rect.bottom - rect.top,
-                                          result == S_OK ? "" : ", S_FALSE")
-                                 : Format("Shell_NotifyIconGetRect 0x%08lX", static_cast<unsigned long>(result));
-        return SUCCEEDED(result);
+    if (SUCCEEDED(result)) {
+        *how = Format("Shell_NotifyIconGetRect %s (%ldx%ld)%s", RectText(rect).c_str(), rect.right - rect.left,
+                      rect.bottom - rect.top, result == S_OK ? "" : ", S_FALSE");
+        return true;
     }
-    // This shell has no icon rectangles (Wine): a NIM_MODIFY that changes
-    // nothing is answered TRUE only for an icon the shell knows.
+    // No rectangle: not implemented (Wine), or an icon that Windows 11 keeps
+    // behind the overflow arrow. A NIM_MODIFY that changes nothing is
+    // answered TRUE only for an icon the shell knows.
     NOTIFYICONDATAW data = {};
     data.cbSize = sizeof(data);
     data.hWnd = window;
     data.uID = TRAY_ICON_ID;
     const bool known = Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
-    *how = Format("Shell_NotifyIconGetRect is not implemented here; an empty NIM_MODIFY answered %s",
+    *how = Format("Shell_NotifyIconGetRect answered 0x%08lX%s; an empty NIM_MODIFY answered %s",
+                  static_cast<unsigned long>(result), result == E_NOTIMPL ? " (not implemented)" : "",
                   known ? "TRUE" : "FALSE");
     return known;
 }
