@@ -98,8 +98,9 @@ int wmain(int argc, wchar_t** argv)
     Tell("hushpane-check: checks " + Utf8(g_exe) +
          " on this desktop.\n"
          "It starts Hushpane, which hides the taskbars, presses Ctrl+0 to show them, opens Hushpane's box\n"
-         "and menu, chooses Pause and Exit, and starts it once more: under a minute. Do not touch the\n"
-         "mouse or keyboard meanwhile. Whatever happens, it ends Hushpane and shows the taskbars again.\n");
+         "and menu, clicks Pause and Exit (the mouse pointer moves by itself), and starts it once more:\n"
+         "under a minute. Do not touch the mouse or keyboard meanwhile. Whatever happens, it ends\n"
+         "Hushpane and shows the taskbars again.\n");
     std::string refusal = Refusal();
     if (refusal.empty() && !yes) {
         if (!Confirmed()) {
