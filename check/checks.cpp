@@ -112,14 +112,13 @@ bool CheckLeftClick(std::string* detail)
 // per process.
 std::string MenuItems(HWND menuWindow, bool* readable)
 {
-    DWORD_PTR menu = 0;
-    SendMessageTimeoutW(menuWindow, MN_GETHMENU, 0, 0, SMTO_ABORTIFHUNG, 1000, &menu);
-    const int count = GetMenuItemCount(reinterpret_cast<HMENU>(menu));
+    HMENU menu = MenuOfWindow(menuWindow);
+    const int count = GetMenuItemCount(menu);
     *readable = count >= 0;
     std::string items;
     for (int i = 0; i < count; ++i) {
         wchar_t text[64] = {};
-        GetMenuStringW(reinterpret_cast<HMENU>(menu), static_cast<UINT>(i), text, 64, MF_BYPOSITION);
+        GetMenuStringW(menu, static_cast<UINT>(i), text, 64, MF_BYPOSITION);
         items += (i > 0 ? ", " : "") + Quoted(Utf8(text));
     }
     return items;

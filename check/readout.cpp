@@ -137,12 +137,17 @@ void ClickAt(POINT point)
     Sleep(50);
 }
 
-bool ReadMenuItemRect(HWND menuWindow, int item, RECT* rect)
+HMENU MenuOfWindow(HWND menuWindow)
 {
     DWORD_PTR menu = 0;
-    if (!SendMessageTimeoutW(menuWindow, MN_GETHMENU, 0, 0, SMTO_ABORTIFHUNG, 1000, &menu) ||
-        GetMenuItemCount(reinterpret_cast<HMENU>(menu)) <= item ||
-        !GetMenuItemRect(nullptr, reinterpret_cast<HMENU>(menu), static_cast<UINT>(item), rect)) {
+    SendMessageTimeoutW(menuWindow, MN_GETHMENU, 0, 0, SMTO_ABORTIFHUNG, 1000, &menu);
+    return reinterpret_cast<HMENU>(menu);
+}
+
+bool ReadMenuItemRect(HWND menuWindow, int item, RECT* rect)
+{
+    HMENU menu = MenuOfWindow(menuWindow);
+    if (GetMenuItemCount(menu) <= item || !GetMenuItemRect(nullptr, menu, static_cast<UINT>(item), rect)) {
         return false;
     }
     RECT window = {};

@@ -46,6 +46,10 @@ void PressCtrl0();
 void MoveMouse(POINT point);
 void ClickAt(POINT point);
 
+// The menu shown in an open popup menu's window (MN_GETHMENU); its items can
+// be read only where the system lets this process read them (Wine keeps
+// menus per process).
+HMENU MenuOfWindow(HWND menuWindow);
 // Where an item (0 is the first) of an open popup menu lies on the screen,
 // read from the menu itself: GetMenuItemRect on the menu that MN_GETHMENU
 // gives. False where this process cannot read it (Wine keeps menus per
