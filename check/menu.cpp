@@ -23,16 +23,27 @@ ULONGLONG ClickAndPutBack(POINT point)
     return clicked;
 }
 
+// The top-level window at a point: GA_ROOT of the desktop window itself,
+// where nothing covers it, is null.
+HWND TopLevelAt(POINT point)
+{
+    HWND window = WindowFromPoint(point);
+    HWND root = GetAncestor(window, GA_ROOT);
+    return root != nullptr ? root : window;
+}
+
 bool IsDesktop(HWND window)
 {
     const std::string name = WindowClass(window);
-    return window == GetDesktopWindow() || window == GetShellWindow() || name == "Progman" || name == "WorkerW";
+    return window != nullptr &&
+           (window == GetDesktopWindow() || window == GetShellWindow() || name == "Progman" || name == "WorkerW");
 }
 
 // A point of the primary work area well away from the menu: on the bare
 // desktop where one shows, never on a console (a click there can start a
 // selection that stops the console's output) or a window of Hushpane's.
-bool FindOutside(const Copy& copy, HWND menu, POINT* point)
+// Returns the top-level window under it, null when there is no such point.
+HWND FindOutside(const Copy& copy, HWND menu, POINT* point)
 {
     MONITORINFO monitor = {};
     monitor.cbSize = sizeof(monitor);
@@ -41,23 +52,23 @@ bool FindOutside(const Copy& copy, HWND menu, POINT* point)
     RECT around = {};
     GetWindowRect(menu, &around);
     InflateRect(&around, 16, 16);
-    bool found = false;
+    HWND found = nullptr;
     for (int row = 1; row <= 3; ++row) {
         for (int column = 1; column <= 3; ++column) {
             const POINT candidate = {work.left + (work.right - work.left) * column / 4,
                                      work.top + (work.bottom - work.top) * row / 4};
-            HWND under = GetAncestor(WindowFromPoint(candidate), GA_ROOT);
+            HWND under = TopLevelAt(candidate);
             if (PtInRect(&around, candidate) || WindowClass(under) == "ConsoleWindowClass" ||
                 WindowProcess(under) == copy.pid) {
                 continue;
             }
             if (IsDesktop(under)) {
                 *point = candidate;
-                return true;
+                return under;
             }
-            if (!found) {
+            if (found == nullptr) {
                 *point = candidate;
-                found = true;
+                found = under;
             }
         }
     }
@@ -127,11 +138,11 @@ ULONGLONG ClickMenuItem(const Copy& copy, HWND menu, int item, std::string* deta
 bool ClickOutsideMenu(const Copy& copy, HWND menu, std::string* detail)
 {
     POINT point = {};
-    if (!FindOutside(copy, menu, &point)) {
+    HWND under = FindOutside(copy, menu, &point);
+    if (under == nullptr) {
         *detail += "no point away from the menu to click";
         return false;
     }
-    HWND under = GetAncestor(WindowFromPoint(point), GA_ROOT);
     const std::string foreground = Foreground(copy);
     ClickAndPutBack(point);
     *detail += Format("a click at %s %s (%s)", PointText(point).c_str(),
