@@ -28,6 +28,7 @@ extern std::atomic<bool> g_interrupted;  // Ctrl+C, or the console closed, seen 
 extern bool g_puttingBack;               // the last clean-up, which no interruption cuts short
 extern int g_passed;
 extern int g_failed;
+extern bool g_checkHeldForeground;  // when it last sent the shell's callback for a click
 
 // Polls until `done` or `timeout` ms pass; false on time-out or interruption.
 template <typename Done>
@@ -65,7 +66,10 @@ Copy* StartHushpane(std::string* problem);
 bool Running(const Copy& copy);
 std::string EndedHow(const Copy& copy);
 std::string ReadOutput(Copy& copy);
-void ClickIcon(const Copy& copy, LPARAM mouseMessage);
+// The shell's callback for a click on the icon, sent as the shell sends it:
+// holding the foreground and letting Hushpane take it. Says whether the
+// check held the foreground.
+std::string ClickIcon(const Copy& copy, LPARAM mouseMessage);
 HWND AwaitHushpaneWindow(const Copy& copy);  // its message-only window, once it has made it
 bool IconPresent(HWND window, std::string* how);
 void EndCopies();
@@ -74,14 +78,33 @@ void EndCopies();
 // to `detail` what it did, where it clicked and who held the foreground.
 constexpr int PAUSE_ITEM = 0;
 constexpr int EXIT_ITEM = 1;
-std::string Foreground(const Copy& copy);
-HWND OpenMenu(const Copy& copy);  // the open menu, or a new one by a right click; null if none within 3 s
+// The open menu, or a new one by a right click; null if none within 3 s.
+HWND OpenMenu(const Copy& copy, std::string* detail);
 bool AwaitNoMenu(const Copy& copy);
-ULONGLONG ClickMenuItem(const Copy& copy, HWND menu, int item, std::string* detail);  // when it clicked
-bool ClickOutsideMenu(const Copy& copy, HWND menu, std::string* detail);  // false when there is nowhere to click
+ULONGLONG ClickMenuItem(HWND menu, int item, std::string* detail);  // when it clicked
+bool ClickOutsideMenu(std::string* detail);                         // false when the input was blocked
 // The item chosen from the open menu or a new one; `chosen` is when.
 bool ChooseFromMenu(const Copy& copy, int item, std::string* detail, ULONGLONG* chosen);
 void NoteMenuForeground();
+
+// ownwindows.cpp: the check's own windows, which go with its process.
+constexpr COLORREF BACKDROP_COLOUR = RGB(0x00, 0xB4, 0x5A);
+HWND CheckWindow();          // the one it clicks to hold the foreground
+SIZE CheckWindowSize();      // its size on the screen
+HWND Backdrop(int taskbar);  // one in the known colour per taskbar
+void CloseOwnWindows();
+
+// foreground.cpp: the foreground as the shell has it, and who holds it.
+bool ClickAndPutBack(POINT point, ULONGLONG* clicked);  // false when the input was blocked
+std::string BlockedInput();                             // why, as far as can be told
+bool ClickCheckWindow(std::string* detail);
+std::string TakeForeground();  // by a click on the check's own window; says whether it held it then
+bool HushpaneHoldsForeground(const Copy& copy);
+std::string Foreground(const Copy& copy);
+
+// sight.cpp: what the eye sees of the taskbars.
+void LookAtTaskbars(bool shown);  // captured now, if every taskbar is hidden (or shown)
+void NoteWhatTheEyeSees();
 
 // safety.cpp: whatever happens, no taskbar is left invisible.
 void RecordTaskbars();
@@ -95,6 +118,7 @@ int Guard();  // hushpane-check.exe --guard
 void RunChecks(const wchar_t* screenshot);
 
 // notes.cpp
+bool UnderWine();
 void NoteSystem();
 void NoteWhileHidden();
 

@@ -38,13 +38,14 @@ bool CheckStart(std::string* detail)
 
 bool CheckPeek(std::string* detail)
 {
-    PressCtrl0();
+    *detail = PressCtrl0() ? "Ctrl+0 sent" : "Ctrl+0 sent but " + BlockedInput();
     const ULONGLONG pressed = GetTickCount64();
     if (!WaitFor([] { return AllTaskbars(255); }, 1000)) {
-        *detail = "Ctrl+0 sent; within 1 s the taskbars read " + TaskbarsNow();
+        *detail += "; within 1 s the taskbars read " + TaskbarsNow();
         return false;
     }
-    *detail = Format("Ctrl+0 sent; alpha 255 after %.2f s", SecondsSince(pressed));
+    *detail += Format("; alpha 255 after %.2f s", SecondsSince(pressed));
+    LookAtTaskbars(true);
     const DWORD untilNineteen = static_cast<DWORD>(19000 - (GetTickCount64() - pressed));
     if (WaitFor([] { return !AllTaskbars(255) || !Running(*g_hushpane); }, untilNineteen) || g_interrupted) {
         *detail += Format("; at %.2f s ", SecondsSince(pressed)) +
@@ -82,10 +83,10 @@ BOOL CALLBACK ReadBoxChild(HWND child, LPARAM data)
 
 bool CheckLeftClick(std::string* detail)
 {
-    ClickIcon(*g_hushpane, WM_LBUTTONUP);
+    *detail = "WM_LBUTTONUP sent, " + ClickIcon(*g_hushpane, WM_LBUTTONUP);
     HWND box = nullptr;
     if (!WaitFor([&] { return (box = FindVisibleWindow(L"#32770", g_hushpane->pid)) != nullptr; }, 3000)) {
-        *detail = "WM_LBUTTONUP sent; no box of Hushpane's within 3 s";
+        *detail += "; no box of Hushpane's within 3 s";
         return false;
     }
     wchar_t caption[128] = {};
@@ -95,11 +96,12 @@ bool CheckLeftClick(std::string* detail)
     HWND owner = GetWindow(box, GW_OWNER);
     const bool right = Utf8(caption) == "Hushpane" && contents.texts == Quoted("Left Click on Tray Icon!") &&
                        contents.buttons == Quoted("OK");
-    *detail = Format("a box of process %lu, owner %s, caption %s, text %s, buttons %s", g_hushpane->pid,
-                     owner == g_hidden  ? "its hidden window"
-                     : owner == nullptr ? "none"
-                                        : "another window",
-                     Quoted(Utf8(caption)).c_str(), contents.texts.c_str(), contents.buttons.c_str());
+    *detail += "; its box opened (" + Foreground(*g_hushpane) + ")";
+    *detail += Format(": a box of process %lu, owner %s, caption %s, text %s, buttons %s", g_hushpane->pid,
+                      owner == g_hidden  ? "its hidden window"
+                      : owner == nullptr ? "none"
+                                         : "another window",
+                      Quoted(Utf8(caption)).c_str(), contents.texts.c_str(), contents.buttons.c_str());
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     const bool closed = WaitFor([&] { return !IsWindowVisible(box); }, 2000);
     const bool unchanged = closed && KeepsAlpha(0, 1000);
@@ -130,7 +132,7 @@ std::string MenuItems(HWND menuWindow, bool* readable)
 void CloseByPausingTwice(HWND menu, std::string* detail)
 {
     *detail += "; closed by choosing Pause twice: ";
-    ClickMenuItem(*g_hushpane, menu, PAUSE_ITEM, detail);
+    ClickMenuItem(menu, PAUSE_ITEM, detail);
     if (!AwaitNoMenu(*g_hushpane)) {
         *detail += "; the menu stayed open";
         return;
@@ -143,25 +145,30 @@ void CloseByPausingTwice(HWND menu, std::string* detail)
 
 bool CheckMenu(std::string* detail)
 {
-    HWND menu = OpenMenu(*g_hushpane);
+    HWND menu = OpenMenu(*g_hushpane, detail);
     if (menu == nullptr) {
-        *detail = "WM_RBUTTONUP sent; no menu of Hushpane's within 3 s";
         return false;
+    }
+    if (g_checkHeldForeground && !HushpaneHoldsForeground(*g_hushpane)) {
+        *detail += "the check held the foreground and let Hushpane take it, yet Hushpane's thread did not: that is "
+                   "Hushpane's own doing on this desktop (its SetForegroundWindow on its message-only window before "
+                   "the menu); ";
     }
     bool readable = false;
     const std::string items = MenuItems(menu, &readable);
-    *detail = Format("a popup menu of process %lu; ", g_hushpane->pid) +
-              (readable ? "items " + items + " (read with MN_GETHMENU)"
+    *detail += readable ? "items " + items + " (read with MN_GETHMENU)"
                         : "its items cannot be read from another process here (menus are kept per process), so "
-                          "checks 5 and 7 prove them by position and effect");
+                          "checks 5 and 7 prove them by position and effect";
     *detail += "; Escape pressed (" + Foreground(*g_hushpane) + ")";
-    TapKey(VK_ESCAPE);
+    if (!TapKey(VK_ESCAPE)) {
+        *detail += " but " + BlockedInput();
+    }
     bool closed = AwaitNoMenu(*g_hushpane);
     if (closed) {
         *detail += ": it closed the menu";
     } else {
         *detail += ": the menu stayed open; then ";
-        closed = ClickOutsideMenu(*g_hushpane, menu, detail) && AwaitNoMenu(*g_hushpane);
+        closed = ClickOutsideMenu(detail) && AwaitNoMenu(*g_hushpane);
         *detail += closed ? ": it closed the menu" : ": the menu stayed open, so a user would be stuck with it";
     }
     if (!closed) {
@@ -313,7 +320,11 @@ void RunChecks(const wchar_t* screenshot)
         std::string detail;
         const bool passed = (!check.usesFirstCopy || FirstCopyRunning(&detail)) && check.run(&detail);
         Report(++number, check.name, passed, detail);
+        if (number == 2 && !g_interrupted) {
+            NoteWhatTheEyeSees();
+        }
         if (number == 1 && !g_interrupted) {
+            LookAtTaskbars(false);
             NoteWhileHidden();
             std::string problem;
             if (screenshot != nullptr) {

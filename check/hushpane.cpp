@@ -76,12 +76,17 @@ std::string ReadOutput(Copy& copy)
     return copy.written;
 }
 
-void ClickIcon(const Copy& copy, LPARAM mouseMessage)
+std::string ClickIcon(const Copy& copy, LPARAM mouseMessage)
 {
-    // As the shell does: the clicked program may take the foreground, so
-    // that its menu gets the keys.
-    AllowSetForegroundWindow(copy.pid);
+    // As the shell does on a click: it holds the foreground, and lets the
+    // clicked program take it, so that its menu gets the keys and closes
+    // when the user clicks elsewhere.
+    std::string how = TakeForeground();
+    if (!AllowSetForegroundWindow(copy.pid)) {
+        how += Format("; AllowSetForegroundWindow failed (error %lu)", GetLastError());
+    }
     SendNotifyMessageW(FindHushpaneWindow(copy.pid), WM_TRAYICON, TRAY_ICON_ID, mouseMessage);
+    return how;
 }
 
 HWND AwaitHushpaneWindow(const Copy& copy)

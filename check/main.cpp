@@ -29,6 +29,16 @@ std::string Refusal()
     if (GetFileAttributesW(g_exe.c_str()) == INVALID_FILE_ATTRIBUTES) {
         return "there is no " + Utf8(g_exe) + "; name the hushpane.exe to check";
     }
+    // Keys and clicks reach only the input desktop: none is open to this
+    // user while the workstation is locked or the secure desktop shows.
+    HDESK input = OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS);
+    if (input == nullptr) {
+        return Format("there is no input desktop to press keys and click on (OpenInputDesktop failed with error "
+                      "%lu): the workstation is locked, or the secure desktop (a UAC prompt, Ctrl+Alt+Del) is "
+                      "shown; run the check on an unlocked desktop",
+                      GetLastError());
+    }
+    CloseDesktop(input);
     if (!IsWindowVisible(FindWindowW(L"Shell_TrayWnd", nullptr))) {
         return "this desktop shows no taskbar (no visible Shell_TrayWnd window); start Explorer, then run the check "
                "again";

@@ -21,18 +21,29 @@ BOOL CALLBACK NoteMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data)
     return TRUE;
 }
 
+using WineVersion = const char*(CDECL*)();
+
+WineVersion WineVersionOf()
+{
+    return reinterpret_cast<WineVersion>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")));
+}
+
 }  // namespace
+
+bool UnderWine()
+{
+    return WineVersionOf() != nullptr;
+}
 
 void NoteSystem()
 {
     using VersionOf = LONG(WINAPI*)(OSVERSIONINFOW*);
-    using WineVersion = const char*(CDECL*)();
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     // RtlGetVersion, unlike GetVersionExW, tells the truth to a program
     // whose manifest names no system.
-    auto versionOf = reinterpret_cast<VersionOf>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")));
-    auto wineVersion =
-        reinterpret_cast<WineVersion>(reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version")));
+    auto versionOf = reinterpret_cast<VersionOf>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
+    const WineVersion wineVersion = WineVersionOf();
     OSVERSIONINFOW version = {};
     version.dwOSVersionInfoSize = sizeof(version);
     versionOf(&version);

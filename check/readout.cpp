@@ -84,31 +84,47 @@ HWND FindVisibleWindow(const wchar_t* className, DWORD pid)
     return search.found;
 }
 
-void PressKey(WORD key, bool up)
+DWORD g_inputError = 0;
+
+namespace {
+
+bool Send(INPUT& input)
+{
+    if (SendInput(1, &input, sizeof(input)) == 1) {
+        return true;
+    }
+    g_inputError = GetLastError();
+    return false;
+}
+
+}  // namespace
+
+bool PressKey(WORD key, bool up)
 {
     INPUT input = {};
     input.type = INPUT_KEYBOARD;
     input.ki.wVk = key;
     input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
     input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-    SendInput(1, &input, sizeof(input));
+    const bool sent = Send(input);
     Sleep(20);
+    return sent;
 }
 
-void TapKey(WORD key)
+bool TapKey(WORD key)
 {
-    PressKey(key, false);
-    PressKey(key, true);
+    const bool down = PressKey(key, false);
+    return PressKey(key, true) && down;
 }
 
-void PressCtrl0()
+bool PressCtrl0()
 {
-    PressKey(VK_CONTROL, false);
-    TapKey('0');
-    PressKey(VK_CONTROL, true);
+    const bool control = PressKey(VK_CONTROL, false);
+    const bool zero = TapKey('0');
+    return PressKey(VK_CONTROL, true) && control && zero;
 }
 
-void MoveMouse(POINT point)
+bool MoveMouse(POINT point)
 {
     // Absolute positions run from 0 to 65535 across the whole virtual screen.
     const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
@@ -120,21 +136,23 @@ void MoveMouse(POINT point)
     input.mi.dx = MulDiv(point.x - left, 65535, width > 1 ? width - 1 : 1);
     input.mi.dy = MulDiv(point.y - top, 65535, height > 1 ? height - 1 : 1);
     input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK;
-    SendInput(1, &input, sizeof(input));
+    const bool sent = Send(input);
     Sleep(50);
+    return sent;
 }
 
-void ClickAt(POINT point)
+bool ClickAt(POINT point)
 {
-    MoveMouse(point);
+    const bool moved = MoveMouse(point);
     INPUT input = {};
     input.type = INPUT_MOUSE;
     input.mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    SendInput(1, &input, sizeof(input));
+    const bool down = Send(input);
     Sleep(50);
     input.mi.dwFlags = MOUSEEVENTF_LEFTUP;
-    SendInput(1, &input, sizeof(input));
+    const bool up = Send(input);
     Sleep(50);
+    return moved && down && up;
 }
 
 HMENU MenuOfWindow(HWND menuWindow)
@@ -147,13 +165,7 @@ HMENU MenuOfWindow(HWND menuWindow)
 bool ReadMenuItemRect(HWND menuWindow, int item, RECT* rect)
 {
     HMENU menu = MenuOfWindow(menuWindow);
-    if (GetMenuItemCount(menu) <= item || !GetMenuItemRect(nullptr, menu, static_cast<UINT>(item), rect)) {
-        return false;
-    }
-    RECT window = {};
-    GetWindowRect(menuWindow, &window);
-    return rect->left < rect->right && rect->top < rect->bottom && rect->left >= window.left &&
-           rect->right <= window.right && rect->top >= window.top && rect->bottom <= window.bottom;
+    return GetMenuItemCount(menu) > item && GetMenuItemRect(nullptr, menu, static_cast<UINT>(item), rect);
 }
 
 RECT SplitMenuItemRect(HWND menuWindow, int item, int count)
@@ -161,14 +173,5 @@ RECT SplitMenuItemRect(HWND menuWindow, int item, int count)
     RECT inside = {};
     GetClientRect(menuWindow, &inside);
     MapWindowPoints(menuWindow, nullptr, reinterpret_cast<POINT*>(&inside), 2);
-    const LONG height = inside.bottom - inside.top;
-    RECT rect = inside;
-    rect.top = inside.top + height * item / count;
-    rect.bottom = inside.top + height * (item + 1) / count;
-    return rect;
-}
-
-POINT Middle(const RECT& rect)
-{
-    return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    return SplitRow(inside, item, count);
 }

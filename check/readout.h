@@ -3,10 +3,7 @@
 // and the end-to-end suite's probe, so that both see the same things.
 #pragma once
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "check/menurows.h"
 
 constexpr UINT WM_TRAYICON = WM_USER + 1;  // Hushpane's icon callback
 constexpr UINT TRAY_ICON_ID = 1;
@@ -36,15 +33,17 @@ HWND FindHushpaneWindow(DWORD pid);
 HWND FindVisibleWindow(const wchar_t* className, DWORD pid);
 DWORD WindowProcess(HWND window);
 
-// Real keyboard input, as if typed.
-void PressKey(WORD key, bool up);
-void TapKey(WORD key);
-void PressCtrl0();
+// Real keyboard input, as if typed. Each returns false when the system took
+// fewer events than it was given: the input was blocked.
+bool PressKey(WORD key, bool up);
+bool TapKey(WORD key);
+bool PressCtrl0();
 
 // Real mouse input, as if moved and clicked with the left button, at a point
-// in this process's pixels.
-void MoveMouse(POINT point);
-void ClickAt(POINT point);
+// in this process's pixels; false when it was blocked.
+bool MoveMouse(POINT point);
+bool ClickAt(POINT point);
+extern DWORD g_inputError;  // the last error of the last SendInput that was blocked
 
 // The menu shown in an open popup menu's window (MN_GETHMENU); its items can
 // be read only where the system lets this process read them (Wine keeps
@@ -53,10 +52,8 @@ HMENU MenuOfWindow(HWND menuWindow);
 // Where an item (0 is the first) of an open popup menu lies on the screen,
 // read from the menu itself: GetMenuItemRect on the menu that MN_GETHMENU
 // gives. False where this process cannot read it (Wine keeps menus per
-// process), or where the rectangle is not inside the menu window, as when
-// the menu's pixels are scaled for another DPI awareness.
+// process). Above 100 % scale it may be wrong: see ChooseItemRect.
 bool ReadMenuItemRect(HWND menuWindow, int item, RECT* rect);
 // The same from the menu window alone: `count` items of equal height filling
 // the inside of its frame.
 RECT SplitMenuItemRect(HWND menuWindow, int item, int count);
-POINT Middle(const RECT& rect);

@@ -115,6 +115,7 @@ void PutBack()
     Note("after the run: " + TaskbarsNow() +
          (restored > 0 ? Format(" (the check showed %d taskbar%s left hidden)", restored, restored > 1 ? "s" : "")
                        : ""));
+    CloseOwnWindows();
     TellGuard("done\n");
     SetEvent(g_putBack);
 }
@@ -141,5 +142,6 @@ int Guard()
     g_puttingBack = true;
     EndCopies();
     RestoreTaskbars();
+    CloseOwnWindows();
     return 0;
 }

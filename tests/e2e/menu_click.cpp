@@ -35,14 +35,15 @@ DWORD WINAPI ClickItem(void* data)
         }
         Sleep(POLL_MS);
     }
+    const RECT row = SplitMenuItemRect(menu, round->item, ITEM_COUNT);
     if (round->fromMenu) {
-        round->found = ReadMenuItemRect(menu, round->item, &round->rect);
+        round->found = ReadMenuItemRect(menu, round->item, &round->rect) && MiddleInRow(round->rect, row);
     } else {
-        round->rect = SplitMenuItemRect(menu, round->item, ITEM_COUNT);
+        round->rect = row;
         round->found = true;
     }
     if (!round->found) {
-        std::printf("GetMenuItemRect gave no rectangle inside the menu window\n");
+        std::printf("GetMenuItemRect gave no rectangle in the item's row of the menu window\n");
         ExitProcess(1);
     }
     ClickAt(Middle(round->rect));
