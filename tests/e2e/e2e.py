@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
 """End-to-end cases: the real hushpane.exe under Wine, against the real
 Shell_TrayWnd of Wine's shell desktop, observed and driven only from other
-processes (hushpane-check.exe, hpprobe.exe, xdotool, screenshots).
+processes (hushpane-check.exe, hpprobe.exe, xdotool, screenshots). The
+cases named monitors_* run on a desktop of several monitors instead: Xorg's
+dummy driver, Wine without a virtual desktop, and secondary taskbars made by
+hpprobe.exe, since Wine's shell makes none.
 
-  e2e.py start STATE --exe EXE --probe PROBE --check CHECK --prefix DIR --logs DIR
+  e2e.py start STATE --exe EXE --probe PROBE --check CHECK --prefix DIR --logs DIR [--monitors]
   e2e.py case STATE NAME
   e2e.py stop STATE
+  e2e.py list [monitors]
 """
 import argparse
 import os
@@ -133,6 +137,22 @@ class Case:
         match = re.search(r"pid=(\d+)", self.expect_probe("the hidden window", "hidden"))
         return int(match.group(1))
 
+    def taskbars(self):
+        """Each taskbar now, the primary first: its class, handle and state."""
+        return [dict(field.split("=", 1) for field in line.split())
+                for line in self.expect_probe("the taskbars", "taskbars").splitlines()]
+
+    def secondary_taskbars(self, first, count):
+        """Makes the shell's taskbars for `count` monitors from the `first`
+        (0 is the primary), in a helper that the case ends; their handles."""
+        rects = [f"{i * WIDTH},0,{(i + 1) * WIDTH},{HEIGHT}" for i in range(first, first + count)]
+        log = self.logs / f"secondary-taskbars-{first}.log"
+        helper = self.desk.popen([self.desk.probe_exe, "secondary-taskbars", *rects], log)
+        helper.stdout_path = log
+        self.started.append(helper)
+        wait_until("the secondary taskbars", lambda: "taskbars" in self.stdout_text(helper), 30)
+        return re.findall(r"secondary=([0-9A-Fa-f]+)", self.stdout_text(helper))
+
     def icons_width(self):
         return self.desk.notification_area_width(self.logs / "notification-area.png")
 
@@ -231,18 +251,36 @@ def case_exit_while_paused(c):
 
 # -- hushpane-check.exe: its checks, and that it puts the desktop back -------
 
-def case_hushpane_check(c):
-    shot = c.logs / "screenshot.png"
-    check = c.start_check("--screenshot", windows_path(shot))
+def run_check(c, *args):
+    """hushpane-check.exe on the desktop: all eight checks must pass, each
+    click on the icon made with the check holding the foreground as the
+    shell does, and the desktop put back. Returns the report's lines."""
+    check = c.start_check(*args)
     status = c.wait_exit(check, 180)
     report = c.stdout_lines(check)
     print("\n".join(report))
     c.expect(status == 0 and report[-1:] == ["8 passed, 0 failed"], f"the check ended with status {status}")
+    for number, opened in ((3, "its box opened (foreground: "), (4, "its menu opened (foreground: Hushpane's window"),
+                           (5, "its menu opened (foreground: Hushpane's window"),
+                           (7, "its menu opened (foreground: Hushpane's window"),
+                           (8, "its menu opened (foreground: Hushpane's window")):
+        line = next(l for l in report if l.startswith(f"PASS {number} "))
+        c.expect("the check held the foreground (a click on the check's own window at" in line and opened in line,
+                 f"check {number} does not say that the check held the foreground, and who held it then")
+    seen = [l for l in report if l.startswith("NOTE what the eye sees of ")]
+    c.expect(len(seen) == len(c.taskbars()) and all("% while hidden" in l and "% while shown" in l for l in seen),
+             f"no capture of every taskbar, hidden and shown: {seen}")
+    c.expect_desktop_put_back()
+    return report
+
+
+def case_hushpane_check(c):
+    shot = c.logs / "screenshot.png"
+    run_check(c, "--screenshot", windows_path(shot))
     with open(shot, "rb") as png:
         header = png.read(24)
     c.expect(header[:8] == b"\x89PNG\r\n\x1a\n" and struct.unpack(">II", header[16:24]) == (WIDTH, HEIGHT),
              f"the screenshot is no {WIDTH}x{HEIGHT} PNG: {header!r}")
-    c.expect_desktop_put_back()
 
 
 def case_check_survives_hushpane_ended(c):
@@ -277,6 +315,77 @@ def case_check_interrupted(c):
     print(report)
     c.expect(status == 3 and "Interrupted" in report, f"the check ended with status {status}")
     c.expect_desktop_put_back()
+
+
+# -- several monitors: Xorg's dummy driver, Wine without a virtual desktop ----
+
+def monitors_three(c):
+    """Three monitors, two secondary taskbars: every change reaches all three."""
+    c.desk.use_monitors(3)
+    secondaries = c.secondary_taskbars(1, 2)
+    program = c.start_and_wait_hidden()
+    taskbars = c.taskbars()
+    c.expect(sorted(t["taskbar"] for t in taskbars[1:]) == sorted(secondaries), f"three taskbars: {taskbars}")
+    c.expect_probe("every taskbar hidden at start", "wait-alpha", 0, 1000, "all")
+    c.expect_probe("Ctrl+0", "press", "ctrl+0")
+    c.expect_probe("all three shown within a second", "wait-alpha", 255, 1000, "all")
+    c.expect_probe("all three still shown", "keep-alpha", 255, 17500, "all")
+    c.expect_probe("all three hidden again after twenty seconds", "wait-alpha", 0, 3500, "all")
+    c.choose("Pause")
+    c.expect_probe("all three shown by Pause", "wait-alpha", 255, 1500, "all")
+    c.choose("Pause")
+    c.expect_probe("all three hidden by Pause again", "wait-alpha", 0, 1500, "all")
+    c.choose("Exit")
+    status = c.wait_exit(program)
+    c.expect(status == 1, f"exit status {status}, want 1")
+    c.expect_probe("all three opaque after Exit", "wait-alpha", 255, 1000, "all")
+
+
+def monitors_without_secondary_taskbar(c):
+    """Two monitors where the shell shows no secondary taskbar."""
+    c.desk.use_monitors(2)
+    program = c.start_and_wait_hidden()
+    c.expect(len(c.taskbars()) == 1, f"the primary taskbar alone: {c.taskbars()}")
+    c.expect_probe("the primary kept hidden", "keep-alpha", 0, 2000)
+    c.expect(program.poll() is None, "Hushpane ended")
+    c.expect_probe("its window still there", "hidden")
+
+
+def monitors_added_later(c):
+    """A monitor added while Hushpane runs: its new taskbar is never listed,
+    so it stays as the shell made it, through Pause and Exit."""
+    c.desk.use_monitors(2)
+    first = c.secondary_taskbars(1, 1)
+    program = c.start_and_wait_hidden()
+    known = [c.taskbars()[0]["taskbar"], *first]
+    c.expect_probe("both taskbars hidden", "wait-alpha", 0, 1000, *known)
+    c.desk.set_monitors(3)
+    added = c.secondary_taskbars(2, 1)
+    def untouched():
+        late = [t for t in c.taskbars() if t["taskbar"] in added]
+        c.expect(len(late) == 1 and late[0]["layered"] == "0" and late[0]["alpha"] == "-1",
+                 f"the added taskbar is as the shell made it: {late}")
+    c.choose("Pause")
+    c.expect_probe("the known taskbars shown by Pause", "wait-alpha", 255, 1500, *known)
+    untouched()
+    c.choose("Pause")
+    c.expect_probe("hidden again", "wait-alpha", 0, 1500, *known)
+    c.choose("Exit")
+    status = c.wait_exit(program)
+    c.expect(status == 1, f"exit status {status}, want 1")
+    c.expect_probe("the known taskbars opaque after Exit", "wait-alpha", 255, 1000, *known)
+    untouched()
+
+
+def monitors_hushpane_check(c):
+    """hushpane-check.exe on two monitors with two taskbars."""
+    c.desk.use_monitors(2)
+    c.secondary_taskbars(1, 1)
+    report = run_check(c)
+    for line in ("NOTE monitor 1 (primary): 0,0-1024,768", "NOTE monitor 2: 1024,0-2048,768",
+                 "NOTE taskbar Shell_TrayWnd at 0,738-1024,768", "NOTE taskbar Shell_SecondaryTrayWnd at 1024,738-2048,768"):
+        c.expect(any(l.startswith(line) for l in report), f"the report has no line {line!r}")
+    c.expect_probe("both taskbars shown after the check", "wait-alpha", 255, 1000, "all")
 
 
 def hostile_messages(c, hostile):
@@ -316,6 +425,7 @@ def menu_click(c, helper):
 
 
 CASES = {name[len("case_"):]: function for name, function in globals().items() if name.startswith("case_")}
+MONITOR_CASES = {name: function for name, function in globals().items() if name.startswith("monitors_")}
 HELPER_CASES = {"hostile_messages": hostile_messages, "menu_click": menu_click}  # each given its helper exe
 
 
@@ -330,13 +440,14 @@ def main():
     parser.add_argument("--prefix")
     parser.add_argument("--logs")
     parser.add_argument("--helper")
+    parser.add_argument("--monitors", action="store_true", help="a desktop of several monitors (Xorg)")
     args = parser.parse_args()
 
     if args.action == "list":
-        print(";".join(CASES))
+        print(";".join(MONITOR_CASES if args.state == "monitors" else CASES))
         return 0
     if args.action == "start":
-        desk = Desktop.start(args.prefix, args.probe, args.logs)
+        desk = Desktop.start(args.prefix, args.probe, args.logs, monitors=args.monitors)
         desk.state["exe"] = str(Path(args.exe).resolve())
         desk.state["check"] = str(Path(args.check).resolve())
         desk.save(args.state)
@@ -349,15 +460,16 @@ def main():
         return 0
 
     case = Case(desk, args.name)
-    desk.purge_dead_icons()
-    reset = desk.probe("reset", check=False)
     try:
-        if "layered=0" not in reset:
-            raise Failure(f"could not reset the taskbar before the case: {reset}")
+        if not desk.state["monitors"]:  # each monitors case starts a session of its own
+            desk.purge_dead_icons()
+            reset = desk.probe("reset", check=False)
+            if "layered=0" not in reset:
+                raise Failure(f"could not reset the taskbar before the case: {reset}")
         if args.name in HELPER_CASES:
             HELPER_CASES[args.name](case, args.helper)
         else:
-            CASES[args.name](case)
+            {**CASES, **MONITOR_CASES}[args.name](case)
     except (Failure, DesktopError) as failure:
         print(f"FAIL {args.name}: {failure}")
         return 1

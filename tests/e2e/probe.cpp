@@ -1,7 +1,10 @@
 // hpprobe.exe: looks at and drives a running Hushpane from another process,
-// the way a user or another program on the same desktop could. Each command
-// prints what it observed on one line; waits poll with a deadline.
+// the way a user or another program on the same desktop could, and makes
+// what Wine's shell lacks for that (secondary taskbars). Each command prints
+// what it observed, a line per taskbar; waits poll with a deadline.
 #include "check/readout.h"
+
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +12,27 @@
 #include <string>
 
 namespace {
+
+// The taskbars a command looks at: the primary one, or those that the
+// command's last arguments name: "all" for every taskbar found now, or
+// window handles as `taskbars` prints them.
+struct Taskbars {
+    HWND windows[MAX_TASKBARS];
+    int count;
+};
+
+Taskbars g_watched = {{nullptr}, 0};
+
+void Watch(int argc, wchar_t** argv, int first)
+{
+    if (first < argc && std::wcscmp(argv[first], L"all") == 0) {
+        g_watched.count = FindTaskbars(g_watched.windows, MAX_TASKBARS);
+        return;
+    }
+    for (int i = first; i < argc && g_watched.count < MAX_TASKBARS; ++i) {
+        g_watched.windows[g_watched.count++] = reinterpret_cast<HWND>(std::wcstoull(argv[i], nullptr, 16));
+    }
+}
 
 TaskbarState ReadPrimary()
 {
@@ -25,41 +49,71 @@ void PrintTaskbar(const TaskbarState& state)
                 state.alphaKnown ? state.alpha : -1, state.flags);
 }
 
-// Polls until the taskbar is layered with alpha A (LWA_ALPHA), or MS pass;
-// returns the state last read.
-TaskbarState AwaitAlpha(int alpha, DWORD timeout)
+// Every watched taskbar has that alpha; prints them all, one line each.
+bool AllHaveAlpha(int alpha, bool print)
 {
-    const DWORD start = GetTickCount();
-    TaskbarState state = ReadPrimary();
-    while (!HasAlpha(state, alpha) && GetTickCount() - start < timeout) {
-        Sleep(POLL_MS);
-        state = ReadPrimary();
+    if (g_watched.count == 0) {
+        const TaskbarState state = ReadPrimary();
+        if (print) {
+            PrintTaskbar(state);
+        }
+        return HasAlpha(state, alpha);
     }
-    return state;
+    bool all = true;
+    for (int i = 0; i < g_watched.count; ++i) {
+        const TaskbarState state = ReadTaskbar(g_watched.windows[i]);
+        all = all && HasAlpha(state, alpha);
+        if (print) {
+            PrintTaskbar(state);
+        }
+    }
+    return all;
 }
 
-// wait-alpha A MS: until the taskbar is layered with alpha A (LWA_ALPHA), or MS pass.
+// Polls until the taskbars are layered with alpha A (LWA_ALPHA), or MS pass.
+bool AwaitAlpha(int alpha, DWORD timeout)
+{
+    const DWORD start = GetTickCount();
+    while (!AllHaveAlpha(alpha, false) && GetTickCount() - start < timeout) {
+        Sleep(POLL_MS);
+    }
+    return AllHaveAlpha(alpha, false);
+}
+
+// wait-alpha A MS [all|HWND...]: until the taskbars have alpha A, or MS pass.
 int WaitAlpha(int alpha, DWORD timeout)
 {
     const DWORD start = GetTickCount();
-    const TaskbarState state = AwaitAlpha(alpha, timeout);
+    AwaitAlpha(alpha, timeout);
     std::printf("after=%lums ", GetTickCount() - start);
-    PrintTaskbar(state);
-    return HasAlpha(state, alpha) ? 0 : 1;
+    return AllHaveAlpha(alpha, true) ? 0 : 1;
 }
 
-// keep-alpha A MS: the alpha stays A for the whole of MS.
+// keep-alpha A MS [all|HWND...]: the alpha stays A for the whole of MS.
 int KeepAlpha(int alpha, DWORD duration)
 {
     const DWORD start = GetTickCount();
-    TaskbarState state = ReadPrimary();
-    while (HasAlpha(state, alpha) && GetTickCount() - start < duration) {
+    while (AllHaveAlpha(alpha, false) && GetTickCount() - start < duration) {
         Sleep(POLL_MS);
-        state = ReadPrimary();
     }
     std::printf("after=%lums ", GetTickCount() - start);
-    PrintTaskbar(state);
-    return HasAlpha(state, alpha) ? 0 : 1;
+    return AllHaveAlpha(alpha, true) ? 0 : 1;
+}
+
+// taskbars: each taskbar found now, the primary first, with its class and place.
+int ListTaskbars()
+{
+    HWND windows[MAX_TASKBARS];
+    const int count = FindTaskbars(windows, MAX_TASKBARS);
+    for (int i = 0; i < count; ++i) {
+        wchar_t className[64] = {};
+        GetClassNameW(windows[i], className, 64);
+        RECT rect = {};
+        GetWindowRect(windows[i], &rect);
+        std::printf("class=%ls rect=%ld,%ld,%ld,%ld ", className, rect.left, rect.top, rect.right, rect.bottom);
+        PrintTaskbar(ReadTaskbar(windows[i]));
+    }
+    return count > 0 ? 0 : 1;
 }
 
 // reset: the taskbar as the shell made it, not layered and fully opaque.
@@ -108,32 +162,112 @@ int Press(const wchar_t* name)
     return 0;
 }
 
+constexpr UINT_PTR ICON_TIMER = 1;
+
+// A notification-area icon of the keep-alive's own; false until the shell
+// has a notification area to take it.
+bool AddOwnIcon(HWND window)
+{
+    NOTIFYICONDATAW icon = {};
+    icon.cbSize = sizeof(icon);
+    icon.hWnd = window;
+    icon.uID = 1;
+    icon.uFlags = NIF_ICON | NIF_TIP;
+    icon.hIcon = LoadIconW(nullptr, MAKEINTRESOURCEW(32512));  // IDI_APPLICATION
+    lstrcpynW(icon.szTip, L"keepalive", ARRAYSIZE(icon.szTip));
+    return Shell_NotifyIconW(NIM_ADD, &icon) != FALSE;
+}
+
 LRESULT CALLBACK KeepAliveProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_CLOSE) {
         PostQuitMessage(0);
         return 0;
     }
+    if (message == WM_TIMER && wParam == ICON_TIMER && AddOwnIcon(window)) {
+        KillTimer(window, ICON_TIMER);
+        return 0;
+    }
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// keepalive: a GUI process that holds the desktop (and its taskbar) up.
-int KeepAlive()
+// Registers a class whose windows close only when told to; its background
+// is drawn in that system colour.
+const wchar_t* RegisterProbeClass(const wchar_t* name, int colour)
 {
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = KeepAliveProc;
     windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"HushpaneE2EKeepAlive";
+    windowClass.hbrBackground = GetSysColorBrush(colour);
+    windowClass.lpszClassName = name;
     RegisterClassW(&windowClass);
-    CreateWindowExW(0, windowClass.lpszClassName, L"keepalive", WS_OVERLAPPED, 0, 0, 1, 1, nullptr, nullptr,
-                    windowClass.hInstance, nullptr);
-    std::printf("keepalive\n");
+    return name;
+}
+
+// Tells the caller that the windows are made (a line it can wait for), then
+// serves them until they are closed or the process is ended.
+int ServeWindows(const char* ready)
+{
+    std::printf("%s\n", ready);
     std::fflush(stdout);
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         DispatchMessageW(&msg);
     }
     return 0;
+}
+
+// keepalive [icon]: a GUI process that holds the desktop (and its taskbar)
+// up; with "icon", it also keeps an icon in the notification area, as other
+// programs do on a user's desktop.
+int KeepAlive(bool icon)
+{
+    HWND window = CreateWindowExW(0, RegisterProbeClass(L"HushpaneE2EKeepAlive", COLOR_WINDOW), L"keepalive",
+                                  WS_OVERLAPPED, 0, 0, 1, 1, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (icon) {
+        SetTimer(window, ICON_TIMER, 250, nullptr);
+    }
+    return ServeWindows("keepalive");
+}
+
+constexpr int TASKBAR_HEIGHT = 30;
+
+// show-tray: Wine's explorer without a virtual desktop keeps its
+// Shell_TrayWnd hidden and 0x0. Placed along the bottom of the primary
+// monitor and shown, it is a shell taskbar on the screen, as on Windows.
+int ShowTray()
+{
+    HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    GetMonitorInfoW(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT& screen = monitor.rcMonitor;
+    SetWindowPos(tray, HWND_TOPMOST, screen.left, screen.bottom - TASKBAR_HEIGHT, screen.right - screen.left,
+                 TASKBAR_HEIGHT, SWP_SHOWWINDOW | SWP_NOACTIVATE);
+    std::printf("visible=%d ", IsWindowVisible(tray) ? 1 : 0);
+    PrintTaskbar(ReadTaskbar(tray));
+    return tray != nullptr && IsWindowVisible(tray) ? 0 : 1;
+}
+
+// secondary-taskbars L,T,R,B...: what the shell makes for each secondary
+// monitor (Wine makes none): a top-most tool window of class
+// Shell_SecondaryTrayWnd along the bottom of each monitor rectangle given.
+// Runs until it is ended; its windows go with it.
+int SecondaryTaskbars(int argc, wchar_t** argv)
+{
+    const wchar_t* className = RegisterProbeClass(L"Shell_SecondaryTrayWnd", COLOR_3DDKSHADOW);
+    for (int i = 2; i < argc; ++i) {
+        RECT screen = {};
+        if (std::swscanf(argv[i], L"%ld,%ld,%ld,%ld", &screen.left, &screen.top, &screen.right, &screen.bottom) != 4) {
+            std::printf("not a rectangle: %ls\n", argv[i]);
+            return 2;
+        }
+        HWND taskbar = CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, className, L"", WS_POPUP | WS_VISIBLE,
+                                       screen.left, screen.bottom - TASKBAR_HEIGHT, screen.right - screen.left,
+                                       TASKBAR_HEIGHT, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        std::printf("secondary=%p ", static_cast<void*>(taskbar));
+    }
+    return ServeWindows("taskbars");
 }
 
 // hidden: the program's message-only window, its title and process.
@@ -312,7 +446,7 @@ bool UseIconOnce(const wchar_t* kind)
     const int wanted = HasAlpha(ReadPrimary(), 0) ? 255 : 0;
     TapKey(VK_DOWN);
     TapKey(VK_RETURN);
-    return HasAlpha(AwaitAlpha(wanted, 3000), wanted);
+    return AwaitAlpha(wanted, 3000);
 }
 
 // use-icon menu|box|pause N: that use of the icon N times, one after another.
@@ -376,7 +510,8 @@ int Objects(DWORD pid)
 
 int Usage()
 {
-    std::printf("usage: hpprobe taskbar | wait-alpha A MS | keep-alpha A MS | reset | show | press KEY | keepalive |"
+    std::printf("usage: hpprobe taskbar | taskbars | wait-alpha A MS [all|HWND...] | keep-alpha A MS [all|HWND...] |"
+                " reset | show | show-tray | secondary-taskbars L,T,R,B... | press KEY | keepalive [icon] |"
                 " hidden | click left|right | find CLASS MS | no-menu MS | launch EXE MS [EVENT|window=CLASS] |"
                 " press-wait-alpha A MS | use-icon menu|box|pause N | objects PID\n");
     return 2;
@@ -397,10 +532,18 @@ int wmain(int argc, wchar_t** argv)
     if (command == L"taskbar") {
         PrintTaskbar(ReadPrimary());
         result = 0;
+    } else if (command == L"taskbars") {
+        result = ListTaskbars();
     } else if (command == L"wait-alpha") {
+        Watch(argc, argv, 4);
         result = WaitAlpha(static_cast<int>(number(2)), number(3));
     } else if (command == L"keep-alpha") {
+        Watch(argc, argv, 4);
         result = KeepAlpha(static_cast<int>(number(2)), number(3));
+    } else if (command == L"show-tray") {
+        result = ShowTray();
+    } else if (command == L"secondary-taskbars") {
+        result = SecondaryTaskbars(argc, argv);
     } else if (command == L"reset") {
         result = Reset();
     } else if (command == L"show") {
@@ -408,7 +551,7 @@ int wmain(int argc, wchar_t** argv)
     } else if (command == L"press" && argc > 2) {
         result = Press(argv[2]);
     } else if (command == L"keepalive") {
-        result = KeepAlive();
+        result = KeepAlive(argc > 2 && std::wcscmp(argv[2], L"icon") == 0);
     } else if (command == L"hidden") {
         result = Hidden();
     } else if (command == L"click" && argc > 2) {

@@ -13,6 +13,35 @@ from pathlib import Path
 
 WIDTH, HEIGHT = 1024, 768
 PROBE_TIMEOUT_S = 60
+MAX_MONITORS = 3
+
+# The dummy driver's screen, wide enough for MAX_MONITORS monitors side by side.
+XORG_CONFIG = f"""Section "ServerFlags"
+    Option "AutoAddDevices" "false"
+EndSection
+Section "Device"
+    Identifier "dummy"
+    Driver "dummy"
+    VideoRam 192000
+EndSection
+Section "Monitor"
+    Identifier "monitor"
+    HorizSync 5.0-1000.0
+    VertRefresh 5.0-200.0
+    Modeline "{WIDTH}x{HEIGHT}" 63.50 1024 1072 1176 1328 768 771 775 798 -hsync +vsync
+EndSection
+Section "Screen"
+    Identifier "screen"
+    Device "dummy"
+    Monitor "monitor"
+    DefaultDepth 24
+    SubSection "Display"
+        Depth 24
+        Modes "{WIDTH}x{HEIGHT}"
+        Virtual {MAX_MONITORS * WIDTH} {HEIGHT}
+    EndSubSection
+EndSection
+"""
 
 
 class DesktopError(RuntimeError):
@@ -38,11 +67,14 @@ def wine_environment(prefix, display):
     return env
 
 
-def make_prefix(prefix):
-    """Makes the prefix once: wineboot, then the "shell" virtual desktop that
-    has a real Shell_TrayWnd taskbar with a notification area."""
+def make_prefix(prefix, shell_desktop=True):
+    """Makes the prefix once: wineboot, then (unless told otherwise) the
+    "shell" virtual desktop that has a real Shell_TrayWnd taskbar with a
+    notification area. Without it Wine's windows are the X server's own, on
+    as many monitors as it has."""
     marker = Path(prefix) / ".hushpane-shell-desktop"
-    if marker.exists():
+    kind = "shell desktop" if shell_desktop else "no virtual desktop"
+    if marker.exists() and marker.read_text().startswith(kind):
         return
     shutil.rmtree(prefix, ignore_errors=True)
     Path(prefix).parent.mkdir(parents=True, exist_ok=True)
@@ -51,10 +83,12 @@ def make_prefix(prefix):
     run = lambda *args: subprocess.run(args, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                        timeout=300, check=True)
     run("wine", "wineboot", "-i")
-    run("wine", "reg", "add", r"HKCU\Software\Wine\Explorer", "/v", "Desktop", "/d", "shell", "/f")
-    run("wine", "reg", "add", r"HKCU\Software\Wine\Explorer\Desktops", "/v", "shell", "/d", f"{WIDTH}x{HEIGHT}", "/f")
+    if shell_desktop:
+        run("wine", "reg", "add", r"HKCU\Software\Wine\Explorer", "/v", "Desktop", "/d", "shell", "/f")
+        run("wine", "reg", "add", r"HKCU\Software\Wine\Explorer\Desktops", "/v", "shell", "/d", f"{WIDTH}x{HEIGHT}",
+            "/f")
     run("wineserver", "-w")
-    marker.write_text("made by tools/lib/wine_desktop.py\n")
+    marker.write_text(f"{kind}, made by tools/lib/wine_desktop.py\n")
 
 
 class Desktop:
@@ -69,36 +103,60 @@ class Desktop:
     # -- life cycle ---------------------------------------------------------
 
     @classmethod
-    def start(cls, prefix, probe, log_dir, display=None):
+    def start(cls, prefix, probe, log_dir, display=None, monitors=False):
+        """A desktop on its own X server: Xvfb with Wine's "shell" virtual
+        desktop, or, with `monitors`, Xorg's dummy driver, whose monitors Wine
+        sees when it runs without a virtual desktop (see use_monitors)."""
         prefix, probe, log_dir = Path(prefix).resolve(), Path(probe).resolve(), Path(log_dir).resolve()
-        make_prefix(prefix)
+        make_prefix(prefix, shell_desktop=not monitors)
         # A run that was killed may have left this prefix's wineserver bound
         # to a display that is gone: end it before starting afresh.
         subprocess.run(["wineserver", "-k"], env=wine_environment(prefix, ""), stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=60)
         log_dir.mkdir(parents=True, exist_ok=True)
-        state = {"prefix": str(prefix), "probe": str(probe), "log_dir": str(log_dir), "xvfb_pid": None}
-        if display is None:
-            state["display"], state["xvfb_pid"] = cls._start_xvfb(log_dir)
+        state = {"prefix": str(prefix), "probe": str(probe), "log_dir": str(log_dir), "x_pid": None,
+                 "monitors": monitors}
+        if monitors:
+            state["display"], state["x_pid"] = cls._start_xorg(log_dir)
+        elif display is None:
+            state["display"], state["x_pid"] = cls._start_xvfb(log_dir)
         else:
             state["display"] = display
         desktop = cls(state)
         try:
-            (log_dir / "keepalive.log").unlink(missing_ok=True)
-            keepalive = desktop.popen([probe, "keepalive"], log_dir / "keepalive.log")
-            def keepalive_up():
-                if keepalive.poll() is not None:
-                    log = (log_dir / "keepalive.log").read_text(errors="replace")
-                    raise DesktopError(f"the keep-alive process ended ({keepalive.returncode}): {log}")
-                return b"keepalive" in (log_dir / "keepalive.log").read_bytes()
-            wait_until("the keep-alive window", keepalive_up, 60, 0.1)
-            wait_until("the shell taskbar", lambda: "taskbar=0" in desktop.probe("taskbar", check=False), 60, 0.25)
+            if monitors:
+                desktop.use_monitors(1)
+            else:
+                desktop._start_session()
             if display is not None:
                 desktop._find_desktop_window()
         except BaseException:
             desktop.stop()
             raise
         return desktop
+
+    def _start_session(self):
+        """Starts Wine's session with its shell: the keep-alive process, which
+        holds it up, and the shell's taskbar. Without a virtual desktop the
+        keep-alive also keeps an icon of its own in Wine's notification area,
+        as other programs do on a user's desktop: when its last icon goes,
+        that area's window is hidden, and with no window manager on the X
+        server Wine's explorer then waits two seconds for one, and every
+        program deleting its icon waits with it."""
+        log_dir = Path(self.state["log_dir"])
+        (log_dir / "keepalive.log").unlink(missing_ok=True)
+        command = [self.probe_exe, "keepalive"] + (["icon"] if self.state["monitors"] else [])
+        keepalive = self.popen(command, log_dir / "keepalive.log")
+        def keepalive_up():
+            if keepalive.poll() is not None:
+                log = (log_dir / "keepalive.log").read_text(errors="replace")
+                raise DesktopError(f"the keep-alive process ended ({keepalive.returncode}): {log}")
+            return b"keepalive" in (log_dir / "keepalive.log").read_bytes()
+        wait_until("the keep-alive window", keepalive_up, 60, 0.1)
+        wait_until("the shell taskbar", lambda: "taskbar=0" in self.probe("taskbar", check=False), 60, 0.25)
+        if self.state["monitors"]:
+            # Wine's explorer keeps its taskbar hidden without a virtual desktop.
+            self.probe("show-tray")
 
     @staticmethod
     def _start_xvfb(log_dir):
@@ -116,19 +174,70 @@ class Desktop:
             raise DesktopError("Xvfb did not start; see " + str(log_dir / "xvfb.log"))
         return f":{number}", xvfb.pid
 
-    def stop(self):
-        """Ends every Wine process of this prefix, then this desktop's Xvfb."""
+    @staticmethod
+    def _start_xorg(log_dir):
+        """Xorg with the dummy video driver, whose RandR outputs DUMMY0 to
+        DUMMY15 become monitors. It needs root: through sudo otherwise."""
+        number = next(n for n in range(20, 100)
+                      if not Path(f"/tmp/.X{n}-lock").exists() and not Path(f"/tmp/.X11-unix/X{n}").exists())
+        display = f":{number}"
+        config = log_dir / "xorg.conf"
+        config.write_text(XORG_CONFIG)
+        command = ["Xorg", display, "-config", str(config), "-noreset", "-nolisten", "tcp", "-logfile",
+                   str(log_dir / "xorg.log")]
+        if os.geteuid() != 0:
+            command = ["sudo", "-n", *command]
+        with open(log_dir / "xorg.out", "wb") as out:
+            xorg = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=out, stderr=out, start_new_session=True)
+        def answers():
+            if xorg.poll() is not None:
+                raise DesktopError(f"Xorg ended ({xorg.returncode}); see {log_dir / 'xorg.log'}")
+            return _xrandr(display, "--listmonitors", check=False) is not None
+        wait_until("the Xorg server", answers, 30, 0.25)
+        for output in range(1, MAX_MONITORS):
+            _xrandr(display, "--addmode", f"DUMMY{output}", f"{WIDTH}x{HEIGHT}")
+        return display, xorg.pid
+
+    def use_monitors(self, count):
+        """Gives the Xorg desktop `count` monitors of WIDTHxHEIGHT side by side,
+        the first primary, and starts Wine's session afresh on them: Wine
+        reads the monitors when its first process starts."""
+        self.end_wine()
+        self.set_monitors(count)
+        time.sleep(1)  # started at once, Wine saw a single monitor
+        self._start_session()
+
+    def set_monitors(self, count):
+        """Changes the monitors under a running session, as when one is added."""
+        layout = []
+        for output in range(MAX_MONITORS):
+            layout += ["--output", f"DUMMY{output}"]
+            if output < count:
+                layout += ["--mode", f"{WIDTH}x{HEIGHT}", "--pos", f"{output * WIDTH}x0"]
+                layout += ["--primary"] if output == 0 else []
+            else:
+                layout += ["--off"]
+        _xrandr(self.state["display"], *layout)
+        wait_until(f"{count} monitors", lambda: _xrandr(self.state["display"], "--listmonitors").startswith(
+            f"Monitors: {count}\n"), 10, 0.1)
+
+    def end_wine(self):
+        """Ends every Wine process of this prefix."""
         subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                        timeout=60)
         try:
             subprocess.run(["wineserver", "-w"], env=self.env, timeout=30)
         except subprocess.TimeoutExpired:
             pass
-        pid = self.state.get("xvfb_pid")
+
+    def stop(self):
+        """Ends every Wine process of this prefix, then this desktop's X server."""
+        self.end_wine()
+        pid = self.state.get("x_pid")
         if pid:
             try:
                 os.kill(pid, signal.SIGTERM)
-                wait_until("Xvfb to end", lambda: not _alive(pid), 10)
+                wait_until("the X server to end", lambda: not _alive(pid), 10)
             except ProcessLookupError:
                 pass
 
@@ -265,6 +374,16 @@ class Desktop:
         geometry = dict(line.split("=") for line in self._xdotool("getwindowgeometry", "--shell", window).split())
         self.state["desktop_window"] = window
         self.state["desktop_origin"] = (int(geometry["X"]), int(geometry["Y"]))
+
+
+def _xrandr(display, *args, check=True):
+    """What xrandr printed; None when it failed and `check` is false."""
+    result = subprocess.run(["xrandr", "-display", display, *args], capture_output=True, text=True, timeout=30)
+    if result.returncode != 0:
+        if check:
+            raise DesktopError(f"xrandr {' '.join(args)} failed: {result.stderr.strip()}")
+        return None
+    return result.stdout
 
 
 def _alive(pid):
