@@ -320,9 +320,6 @@ void RunChecks(const wchar_t* screenshot)
         std::string detail;
         const bool passed = (!check.usesFirstCopy || FirstCopyRunning(&detail)) && check.run(&detail);
         Report(++number, check.name, passed, detail);
-        if (number == 2 && !g_interrupted) {
-            NoteWhatTheEyeSees();
-        }
         if (number == 1 && !g_interrupted) {
             LookAtTaskbars(false);
             NoteWhileHidden();
@@ -332,6 +329,9 @@ void RunChecks(const wchar_t* screenshot)
                          ? "screenshot " + Utf8(screenshot) + ", taken while the taskbars read " + TaskbarsNow()
                          : "no screenshot: " + problem);
             }
+        }
+        if (number == 2 && !g_interrupted) {
+            NoteWhatTheEyeSees();  // captured while hidden after check 1, while shown during the peek
         }
     }
     NoteMenuForeground();

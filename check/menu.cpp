@@ -45,7 +45,7 @@ ULONGLONG ClickMenuItem(HWND menu, int item, std::string* detail)
     const bool readable = ReadMenuItemRect(menu, item, &read);
     const RECT rect = ChooseItemRect(readable ? &read : nullptr, row);
     std::string from;
-    if (readable && MiddleInRow(read, row)) {
+    if (readable && EqualRect(&rect, &read)) {
         from = "the middle of its GetMenuItemRect " + RectText(read) + ", which lies in its row of the menu window";
     } else {
         from = Format("row %d of %d of the menu window %s, ", item + 1, ITEM_COUNT, RectText(whole).c_str()) +
