@@ -260,10 +260,8 @@ def run_check(c, *args):
     report = c.stdout_lines(check)
     print("\n".join(report))
     c.expect(status == 0 and report[-1:] == ["8 passed, 0 failed"], f"the check ended with status {status}")
-    for number, opened in ((3, "its box opened (foreground: "), (4, "its menu opened (foreground: Hushpane's window"),
-                           (5, "its menu opened (foreground: Hushpane's window"),
-                           (7, "its menu opened (foreground: Hushpane's window"),
-                           (8, "its menu opened (foreground: Hushpane's window")):
+    for number in (3, 4, 5, 7, 8):
+        opened = "its box opened (foreground: " if number == 3 else "its menu opened (foreground: Hushpane's window"
         line = next(l for l in report if l.startswith(f"PASS {number} "))
         c.expect("the check held the foreground (a click on the check's own window at" in line and opened in line,
                  f"check {number} does not say that the check held the foreground, and who held it then")
@@ -383,7 +381,8 @@ def monitors_hushpane_check(c):
     c.secondary_taskbars(1, 1)
     report = run_check(c)
     for line in ("NOTE monitor 1 (primary): 0,0-1024,768", "NOTE monitor 2: 1024,0-2048,768",
-                 "NOTE taskbar Shell_TrayWnd at 0,738-1024,768", "NOTE taskbar Shell_SecondaryTrayWnd at 1024,738-2048,768"):
+                 "NOTE taskbar Shell_TrayWnd at 0,738-1024,768",
+                 "NOTE taskbar Shell_SecondaryTrayWnd at 1024,738-2048,768"):
         c.expect(any(l.startswith(line) for l in report), f"the report has no line {line!r}")
     c.expect_probe("both taskbars shown after the check", "wait-alpha", 255, 1000, "all")
 

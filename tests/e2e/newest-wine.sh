@@ -14,7 +14,7 @@ debian13_ensure
 debian13_copy_in e2e/bin "$exe" "$check" "$probe"
 debian13_copy_in e2e/tests/e2e tests/e2e/e2e.py
 debian13_copy_in e2e/tools/lib tools/lib/wine_desktop.py
-# The prefix lives beside the copies and is kept: wineboot runs once.
+# The prefix lives in the chroot, outside the copies, and is kept: wineboot runs once per chroot.
 status=0
 debian13_run "
     cd /e2e

@@ -2,7 +2,7 @@
 # Debian mirror and kept outside the clone, for what Debian 12 does not have:
 # the newest MinGW-w64 of a Debian stable release (GCC 14, mingw-w64 12) and
 # a second, newer Wine (10). This machine's compilers, Wine and apt sources
-# stay as they are. Sourced by tools/lib/newest-mingw and tools/lib/newest-wine.
+# stay as they are. Sourced by tools/lib/newest-mingw and tests/e2e/newest-wine.sh.
 
 DEBIAN13_ROOT=/var/cache/hushpane/debian-13
 DEBIAN13_PACKAGES=cmake,make,g++-mingw-w64-x86-64-win32,binutils-mingw-w64-x86-64,mingw-w64-x86-64-dev,wine,wine64,xvfb,xdotool,imagemagick,python3,procps
