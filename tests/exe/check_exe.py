@@ -1,29 +1,48 @@
 #!/usr/bin/env python3
-"""Checks what the built hushpane.exe is, read with a PE parser: a 64-bit
-GUI program that imports only system DLLs, with icon group 101 of nine
-images and exactly one asInvoker manifest, and no other resources."""
+"""Checks what a built exe is, read with a PE parser.
+
+  check_exe.py [--without-cet REASON] hushpane|check EXE
+  check_exe.py --prove EXE
+
+Both shipped exes: 64-bit, importing only system DLLs, and carrying the
+mitigations a Windows security review asks for: ASLR with relocations,
+high-entropy VA, NX, an image base above 4 GB, no section both writable and
+executable, CET shadow-stack compatibility (unless --without-cet says why
+this build cannot have it) and a stack protector. hushpane.exe is also a GUI
+program with icon group 101 of nine images and exactly one asInvoker
+manifest, and no other resources; hushpane-check.exe is a console program.
+--prove takes a good exe and shows that each mitigation check fails, naming
+its mitigation, on a copy without that mitigation."""
 import struct
 import sys
 
 import pefile
 
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "msvcrt.dll"}
+SYSTEM_DLLS = {
+    "hushpane": {"kernel32.dll", "user32.dll", "shell32.dll", "msvcrt.dll"},
+    "check": {"kernel32.dll", "user32.dll", "shell32.dll", "msvcrt.dll", "gdi32.dll", "ole32.dll", "shcore.dll",
+              "advapi32.dll"},
+}
+SUBSYSTEMS = {"hushpane": 2, "check": 3}  # IMAGE_SUBSYSTEM_WINDOWS_GUI, _CUI
+# The stack protector's canary is seeded by libssp from these, and nothing
+# else in hushpane.exe needs ADVAPI32: the one import allowed for a mitigation.
+CANARY_IMPORTS = {"CryptAcquireContextA", "CryptGenRandom", "CryptReleaseContext"}
 EXPECTED_ICONS = sorted([(16, 8), (32, 8), (48, 8), (16, 32), (32, 32), (48, 32), (64, 32), (256, 32), (256, 32)])
 RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
-IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
+HIGH_ENTROPY_VA, DYNAMIC_BASE, NX_COMPAT = 0x0020, 0x0040, 0x0100
+RELOCS_STRIPPED = 0x0001
+SCN_EXECUTE, SCN_WRITE = 0x20000000, 0x80000000
+DEBUG_TYPE_EX_DLLCHARACTERISTICS, EX_CET_COMPAT = 20, 0x01
+BASERELOC = 5
 
 
 def resources(pe):
     """{type id: {name id: [(language, bytes)]}}"""
     found = {}
+    if not hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
+        return found
     for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
         for name in kind.directory.entries:
             for language in name.directory.entries:
@@ -32,7 +51,13 @@ def resources(pe):
     return found
 
 
-def check_icons(found):
+def imports(pe):
+    """{dll, lower case: set of function names}"""
+    return {entry.dll.decode().lower(): {i.name.decode() for i in entry.imports if i.name}
+            for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])}
+
+
+def check_icons(found, check):
     groups = found.get(RT_GROUP_ICON, {})
     check(list(groups) == [101], f"icon groups are {list(groups)}, want [101]")
     if 101 not in groups:
@@ -58,7 +83,7 @@ def check_icons(found):
     check(sorted(images) == EXPECTED_ICONS, f"icon images are {sorted(images)}, want {EXPECTED_ICONS}")
 
 
-def check_manifest(found):
+def check_manifest(found, check):
     manifests = [data for names in found.get(RT_MANIFEST, {}).values() for _, data in names]
     check(len(manifests) == 1, f"{len(manifests)} manifests, want exactly one")
     if len(manifests) != 1:
@@ -69,29 +94,143 @@ def check_manifest(found):
         check(unwanted not in text, f"the manifest holds {unwanted}")
 
 
-def main(path):
-    pe = pefile.PE(path)
+def cet_compatible(pe):
+    for entry in getattr(pe, "DIRECTORY_ENTRY_DEBUG", []):
+        if entry.struct.Type == DEBUG_TYPE_EX_DLLCHARACTERISTICS and entry.struct.SizeOfData >= 4:
+            (flags,) = struct.unpack_from("<I", pe.get_data(entry.struct.AddressOfRawData, 4))
+            return flags & EX_CET_COMPAT != 0
+    return False
+
+
+def mitigations(pe):
+    """Each mitigation, named as the failures name it: whether the exe has it."""
+    characteristics = pe.OPTIONAL_HEADER.DllCharacteristics
+    relocations = pe.OPTIONAL_HEADER.DATA_DIRECTORY[BASERELOC].Size
+    writable_code = [s.Name.rstrip(b"\0").decode() for s in pe.sections
+                     if s.Characteristics & SCN_WRITE and s.Characteristics & SCN_EXECUTE]
+    return {
+        "ASLR (DYNAMIC_BASE)": characteristics & DYNAMIC_BASE != 0,
+        "relocations for ASLR": relocations > 0 and not pe.FILE_HEADER.Characteristics & RELOCS_STRIPPED,
+        "high-entropy VA (HIGH_ENTROPY_VA)": characteristics & HIGH_ENTROPY_VA != 0,
+        "NX (NX_COMPAT)": characteristics & NX_COMPAT != 0,
+        "image base above 4 GB": pe.OPTIONAL_HEADER.ImageBase > 0xFFFFFFFF,
+        "W^X (no section both writable and executable)": not writable_code,
+        "CET shadow-stack compatibility (debug entry 20, CET_COMPAT)": cet_compatible(pe),
+        "stack protector (libssp's canary, seeded by ADVAPI32's CryptGenRandom)":
+            CANARY_IMPORTS <= imports(pe).get("advapi32.dll", set()),
+    }
+
+
+def failures_of(pe, kind, without_cet=None):
+    failures = []
+
+    def check(condition, what):
+        if not condition:
+            failures.append(what)
+
     check(pe.FILE_HEADER.Machine == 0x8664, "not x86-64")
     check(pe.OPTIONAL_HEADER.Magic == 0x20B, "not PE32+")
-    check(pe.OPTIONAL_HEADER.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI, "not a GUI-subsystem program")
+    check(pe.OPTIONAL_HEADER.Subsystem == SUBSYSTEMS[kind], f"subsystem {pe.OPTIONAL_HEADER.Subsystem}, "
+          f"want {SUBSYSTEMS[kind]}")
+    for mitigation, present in mitigations(pe).items():
+        if without_cet is None or not mitigation.startswith("CET"):
+            check(present, f"no {mitigation}")
 
-    imports = sorted(entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT)
-    check(set(imports) <= SYSTEM_DLLS, f"imports {imports}: only {sorted(SYSTEM_DLLS)} are allowed")
-    for needed in ("kernel32.dll", "user32.dll", "shell32.dll"):
-        check(needed in imports, f"does not import {needed}")
+    found_imports = imports(pe)
+    dlls = sorted(found_imports)
+    check(set(dlls) <= SYSTEM_DLLS[kind] | {"advapi32.dll"},
+          f"imports {dlls}: only {sorted(SYSTEM_DLLS[kind])} are allowed, and ADVAPI32 for the stack protector")
+    if kind == "hushpane":
+        extra = found_imports.get("advapi32.dll", set()) - CANARY_IMPORTS
+        check(not extra, f"imports {sorted(extra)} from ADVAPI32, which only the stack protector's canary may use")
+        for needed in ("kernel32.dll", "user32.dll", "shell32.dll"):
+            check(needed in dlls, f"does not import {needed}")
     check(not hasattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT"), "has delay-loaded imports")
 
-    found = resources(pe)
-    check_icons(found)
-    check_manifest(found)
-    extra = sorted(set(found) - {RT_ICON, RT_GROUP_ICON, RT_MANIFEST})
-    check(not extra, f"unexpected resource types {extra} (no version, strings, menus or dialogs)")
+    if kind == "hushpane":
+        found = resources(pe)
+        check_icons(found, check)
+        check_manifest(found, check)
+        extra = sorted(set(found) - {RT_ICON, RT_GROUP_ICON, RT_MANIFEST})
+        check(not extra, f"unexpected resource types {extra} (no version, strings, menus or dialogs)")
+    return failures
 
-    print(f"{path}: {len(pe.__data__)} bytes, imports {', '.join(imports)}")
+
+# A good exe's bytes without one mitigation, and the mitigation that the failure must name.
+def without_bit(bit):
+    def take(pe):
+        pe.OPTIONAL_HEADER.DllCharacteristics &= ~bit
+        return pe.write()
+    return take
+
+
+def without_relocations(pe):
+    pe.OPTIONAL_HEADER.DATA_DIRECTORY[BASERELOC].Size = 0
+    return pe.write()
+
+
+def below_4gb(pe):
+    pe.OPTIONAL_HEADER.ImageBase = 0x400000
+    return pe.write()
+
+
+def writable_code(pe):
+    next(s for s in pe.sections if s.Characteristics & SCN_EXECUTE).Characteristics |= SCN_WRITE
+    return pe.write()
+
+
+def without_cet(pe):
+    for entry in pe.DIRECTORY_ENTRY_DEBUG:
+        if entry.struct.Type == DEBUG_TYPE_EX_DLLCHARACTERISTICS:
+            pe.set_dword_at_rva(entry.struct.AddressOfRawData, 0)
+    return pe.write()
+
+
+def without_canary(pe):
+    # The import's name changed in place: the canary's source is gone, the table still reads.
+    return bytes(pe.write()).replace(b"CryptGenRandom\0", b"CryptGenRandoX\0")
+
+
+TAKEN_AWAY = [
+    (without_bit(DYNAMIC_BASE), "ASLR"),
+    (without_relocations, "relocations"),
+    (without_bit(HIGH_ENTROPY_VA), "high-entropy VA"),
+    (without_bit(NX_COMPAT), "NX"),
+    (below_4gb, "image base above 4 GB"),
+    (writable_code, "W^X"),
+    (without_cet, "CET"),
+    (without_canary, "stack protector"),
+]
+
+
+def prove(path):
+    status = 1 if failures_of(pefile.PE(path), "hushpane") else 0
+    for take, named in TAKEN_AWAY:
+        failures = failures_of(pefile.PE(data=take(pefile.PE(path))), "hushpane")
+        caught = any(f.startswith("no " + named) for f in failures)
+        print(f"{'caught' if caught else 'MISSED'}: without {named}: {'; '.join(failures) or 'no failure'}")
+        status |= 0 if caught else 1
+    return status
+
+
+def main(argv):
+    if argv[:1] == ["--prove"]:
+        return prove(argv[1])
+    without_cet_reason = None
+    if argv[:1] == ["--without-cet"]:
+        without_cet_reason, argv = argv[1], argv[2:]
+    kind, path = argv
+    pe = pefile.PE(path)
+    failures = failures_of(pe, kind, without_cet_reason)
+    print(f"{path}: {len(pe.__data__)} bytes, imports {', '.join(sorted(imports(pe)))}")
+    for mitigation, present in mitigations(pe).items():
+        skipped = without_cet_reason is not None and mitigation.startswith("CET")
+        print(f"  {'yes' if present else 'no '}  {mitigation}" + (f" (not required: {without_cet_reason})"
+                                                                   if skipped else ""))
     for failure in failures:
         print(f"FAIL: {failure}")
     return 1 if failures else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1]))
+    sys.exit(main(sys.argv[1:]))
