@@ -26,8 +26,7 @@ TaskbarState ReadTaskbar(HWND taskbar)
     state.visible = IsWindowVisible(taskbar) != FALSE;
     state.exStyle = GetWindowLongPtrW(taskbar, GWL_EXSTYLE);
     state.layered = (state.exStyle & WS_EX_LAYERED) != 0;
-    COLORREF key = 0;
-    state.alphaKnown = GetLayeredWindowAttributes(taskbar, &key, &state.alpha, &state.flags) != FALSE;
+    state.alphaKnown = GetLayeredWindowAttributes(taskbar, &state.key, &state.alpha, &state.flags) != FALSE;
     return state;
 }
 
@@ -141,18 +140,25 @@ bool MoveMouse(POINT point)
     return sent;
 }
 
+bool PressLeftButton()
+{
+    INPUT inputs[2] = {};
+    inputs[0].type = INPUT_MOUSE;
+    inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    inputs[1].type = INPUT_MOUSE;
+    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    const bool sent = SendInput(2, inputs, sizeof(INPUT)) == 2;
+    if (!sent) {
+        g_inputError = GetLastError();
+    }
+    Sleep(100);
+    return sent;
+}
+
 bool ClickAt(POINT point)
 {
     const bool moved = MoveMouse(point);
-    INPUT input = {};
-    input.type = INPUT_MOUSE;
-    input.mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    const bool down = Send(input);
-    Sleep(50);
-    input.mi.dwFlags = MOUSEEVENTF_LEFTUP;
-    const bool up = Send(input);
-    Sleep(50);
-    return moved && down && up;
+    return PressLeftButton() && moved;
 }
 
 HMENU MenuOfWindow(HWND menuWindow)
@@ -170,8 +176,7 @@ bool ReadMenuItemRect(HWND menuWindow, int item, RECT* rect)
 
 RECT SplitMenuItemRect(HWND menuWindow, int item, int count)
 {
-    RECT inside = {};
-    GetClientRect(menuWindow, &inside);
-    MapWindowPoints(menuWindow, nullptr, reinterpret_cast<POINT*>(&inside), 2);
-    return SplitRow(inside, item, count);
+    RECT whole = {};
+    GetWindowRect(menuWindow, &whole);
+    return SplitRow(whole, item, count);
 }

@@ -18,6 +18,7 @@ struct TaskbarState {
     bool alphaKnown;  // GetLayeredWindowAttributes answered
     BYTE alpha;
     DWORD flags;
+    COLORREF key;
 };
 
 // Shell_TrayWnd first, then each Shell_SecondaryTrayWnd; returns how many.
@@ -40,8 +41,11 @@ bool TapKey(WORD key);
 bool PressCtrl0();
 
 // Real mouse input, as if moved and clicked with the left button, at a point
-// in this process's pixels; false when it was blocked.
+// in this process's pixels; false when it was blocked. PressLeftButton
+// presses where the pointer is, down and up in one go, so that no other
+// input comes between them.
 bool MoveMouse(POINT point);
+bool PressLeftButton();
 bool ClickAt(POINT point);
 extern DWORD g_inputError;  // the last error of the last SendInput that was blocked
 
@@ -54,6 +58,9 @@ HMENU MenuOfWindow(HWND menuWindow);
 // gives. False where this process cannot read it (Wine keeps menus per
 // process). Above 100 % scale it may be wrong: see ChooseItemRect.
 bool ReadMenuItemRect(HWND menuWindow, int item, RECT* rect);
-// The same from the menu window alone: `count` items of equal height filling
-// the inside of its frame.
+// The same from the menu window alone: row `item` of `count` rows of equal
+// height filling its window rectangle, the one rectangle of another
+// program's window that Windows scales for this process's DPI awareness. The
+// frame is as thick at the top as at the bottom, so each row's middle lies
+// inside its item.
 RECT SplitMenuItemRect(HWND menuWindow, int item, int count);

@@ -7,9 +7,11 @@
 namespace {
 
 // A menu of two items made by a DPI-unaware program, as a per-monitor-aware
-// caller sees it at `scale` percent: its window in physical pixels, and what
-// GetMenuItemRect may give for item `item`: the item's unscaled rectangle at
-// the menu's physical origin.
+// caller sees it at `scale` percent: its window rectangle in physical pixels
+// (GetWindowRect, the one rectangle Windows scales for such a caller), and
+// what GetMenuItemRect may give for item `item`: the item's unscaled
+// rectangle at the menu's physical origin. The frame (with Windows 11's
+// padding) is as thick at the top as at the bottom.
 constexpr LONG ITEM_HEIGHT = 20;  // unscaled
 constexpr LONG ITEM_WIDTH = 94;
 constexpr LONG FRAME = 3;
@@ -20,10 +22,10 @@ LONG Scaled(LONG length, int scale)
     return length * scale / 100;
 }
 
-RECT Inside(int scale)
+RECT Window(int scale)
 {
-    return {ORIGIN.x + Scaled(FRAME, scale), ORIGIN.y + Scaled(FRAME, scale),
-            ORIGIN.x + Scaled(FRAME + ITEM_WIDTH, scale), ORIGIN.y + Scaled(FRAME + 2 * ITEM_HEIGHT, scale)};
+    return {ORIGIN.x, ORIGIN.y, ORIGIN.x + Scaled(2 * FRAME + ITEM_WIDTH, scale),
+            ORIGIN.y + Scaled(2 * FRAME + 2 * ITEM_HEIGHT, scale)};
 }
 
 RECT TrueItem(int item, int scale)
@@ -48,21 +50,31 @@ TEST(MenuRows, AVirtualisedRectangleAboveOneHundredPercentStillClicksTheItemsOwn
     for (const int scale : {150, 200}) {
         for (int item = 0; item < 2; ++item) {
             const RECT read = Virtualised(item);
-            const RECT chosen = ChooseItemRect(&read, SplitRow(Inside(scale), item, 2));
+            const RECT chosen = ChooseItemRect(&read, SplitRow(Window(scale), item, 2));
             EXPECT_TRUE(Contains(TrueItem(item, scale), Middle(chosen))) << "item " << item << " at " << scale << " %";
         }
     }
     // At 200 % the virtualised Exit lies inside the menu window but in Pause's row.
     const RECT exit = Virtualised(1);
-    EXPECT_FALSE(MiddleInRow(exit, SplitRow(Inside(200), 1, 2)));
+    EXPECT_FALSE(MiddleInRow(exit, SplitRow(Window(200), 1, 2)));
     EXPECT_TRUE(Contains(TrueItem(0, 200), Middle(exit)));
+}
+
+TEST(MenuRows, EachRowOfTheWindowRectangleHasItsMiddleInsideItsItemAtAnyScale)
+{
+    for (int scale = 100; scale <= 350; scale += 25) {
+        for (int item = 0; item < 2; ++item) {
+            EXPECT_TRUE(Contains(TrueItem(item, scale), Middle(SplitRow(Window(scale), item, 2))))
+                << "item " << item << " at " << scale << " %";
+        }
+    }
 }
 
 TEST(MenuRows, AtOneHundredPercentTheMenusOwnRectangleIsTakenAndWithoutOneTheRow)
 {
     for (int item = 0; item < 2; ++item) {
         const RECT read = TrueItem(item, 100);
-        const RECT row = SplitRow(Inside(100), item, 2);
+        const RECT row = SplitRow(Window(100), item, 2);
         const RECT chosen = ChooseItemRect(&read, row);
         EXPECT_EQ(chosen.top, read.top);
         EXPECT_EQ(chosen.bottom, read.bottom);
