@@ -28,7 +28,7 @@ extern std::atomic<bool> g_interrupted;  // Ctrl+C, or the console closed, seen 
 extern bool g_puttingBack;               // the last clean-up, which no interruption cuts short
 extern int g_passed;
 extern int g_failed;
-extern bool g_checkHeldForeground;  // when it last sent the shell's callback for a click
+extern bool g_checkHeldForeground;  // right before it last sent the shell's callback for a click
 
 // Polls until `done` or `timeout` ms pass; false on time-out or interruption.
 template <typename Done>
@@ -54,6 +54,8 @@ void Report(int number, const char* name, bool passed, const std::string& detail
 void Note(const std::string& line);
 std::string Quoted(const std::string& text);  // in quotes, line ends shown as \r and \n
 std::string WindowClass(HWND window);
+std::string ProcessText(DWORD pid);   // its number, and its image's name where it can be read
+std::string WindowText(HWND window);  // its class and process
 std::string PointText(POINT point);
 std::string RectText(const RECT& rect);
 std::string Describe(const TaskbarState& state);
@@ -68,11 +70,28 @@ std::string EndedHow(const Copy& copy);
 std::string ReadOutput(Copy& copy);
 // The shell's callback for a click on the icon, sent as the shell sends it:
 // holding the foreground and letting Hushpane take it. Says whether the
-// check held the foreground.
+// check held the foreground right before it.
 std::string ClickIcon(const Copy& copy, LPARAM mouseMessage);
 HWND AwaitHushpaneWindow(const Copy& copy);  // its message-only window, once it has made it
 bool IconPresent(HWND window, std::string* how);
 void EndCopies();
+
+// press.cpp: presses made only on the window they aim at.
+enum PressOutcome { PRESS_MADE, PRESS_REFUSED, PRESS_BLOCKED };
+extern const char DESKTOP_STOPPED[];  // said where a press the verdict needs was refused
+HWND TopLevelAt(POINT point);
+// Moves the pointer to `point` and presses the left button there only if the
+// pointer got there and the top-level window under it is `aimed`; then puts
+// the pointer back. `detail` gets what kept it from pressing.
+PressOutcome PressOn(HWND aimed, const char* aimedName, POINT point, ULONGLONG* pressed, std::string* detail);
+std::string BlockedInput();  // why SendInput took fewer events, as far as can be told
+
+// integrity.cpp: the integrity levels of the check, Hushpane and the shell.
+constexpr DWORD INTEGRITY_UNKNOWN = 0xFFFFFFFF;
+DWORD IntegrityOf(DWORD pid);
+std::string IntegrityRefusal();  // why the check must not run at its level; empty when it may
+void NoteIntegrity(DWORD hushpane);
+std::string InputDropped();  // before an injection: why Windows will drop it; empty when it will not
 
 // menu.cpp: Hushpane's menu, its items chosen with the mouse. Each step adds
 // to `detail` what it did, where it clicked and who held the foreground.
@@ -81,8 +100,7 @@ constexpr int EXIT_ITEM = 1;
 // The open menu, or a new one by a right click; null if none within 3 s.
 HWND OpenMenu(const Copy& copy, std::string* detail);
 bool AwaitNoMenu(const Copy& copy);
-ULONGLONG ClickMenuItem(HWND menu, int item, std::string* detail);  // when it clicked
-bool ClickOutsideMenu(std::string* detail);                         // false when the input was blocked
+PressOutcome ClickMenuItem(HWND menu, int item, std::string* detail, ULONGLONG* clicked);
 // The item chosen from the open menu or a new one; `chosen` is when.
 bool ChooseFromMenu(const Copy& copy, int item, std::string* detail, ULONGLONG* chosen);
 void NoteMenuForeground();
@@ -95,11 +113,16 @@ HWND Backdrop(int taskbar);  // one in the known colour per taskbar
 void CloseOwnWindows();
 
 // foreground.cpp: the foreground as the shell has it, and who holds it.
-bool ClickAndPutBack(POINT point, ULONGLONG* clicked);  // false when the input was blocked
-std::string BlockedInput();                             // why, as far as can be told
-bool ClickCheckWindow(std::string* detail);
-std::string TakeForeground();  // by a click on the check's own window; says whether it held it then
+// A click on the check's own window, shown first at a free place of the
+// primary work area away from the pointer and from `avoid`.
+PressOutcome ClickCheckWindow(const RECT& avoid, std::string* detail);
+// By that click, when it can be made, as a click on the icon makes the shell
+// the foreground; says in `click` what was done, and returns the foreground
+// window then.
+HWND TakeForeground(std::string* click);
+std::string HeldText(HWND holder, const std::string& click);  // whether the check held the foreground
 bool HushpaneHoldsForeground(const Copy& copy);
+bool KeysReachOnlyUs(const Copy& copy);  // Hushpane's thread or the check's window holds the foreground
 std::string Foreground(const Copy& copy);
 
 // sight.cpp: what the eye sees of the taskbars.
@@ -110,7 +133,8 @@ void NoteWhatTheEyeSees();
 void RecordTaskbars();
 void GuardAgainstInterruption();
 void Guarded(DWORD pid);  // a copy that the guard ends if this process cannot
-int RestoreTaskbars();
+int RestoreTaskbars();    // shows every taskbar left hidden; how many
+int PutTaskbarsBack();    // each as it was before the run, but never hidden; how many changed
 void PutBack();
 int Guard();  // hushpane-check.exe --guard
 

@@ -38,7 +38,13 @@ bool CheckStart(std::string* detail)
 
 bool CheckPeek(std::string* detail)
 {
-    *detail = PressCtrl0() ? "Ctrl+0 sent" : "Ctrl+0 sent but " + BlockedInput();
+    // The hot key takes the 0; the Ctrl goes to whoever holds the foreground, which the check takes first.
+    std::string click;
+    HWND holder = TakeForeground(&click);
+    const std::string dropped = InputDropped();
+    const bool sent = PressCtrl0();
+    *detail = HeldText(holder, click) + (holder == CheckWindow() ? "; " : ", which got the Ctrl of Ctrl+0; ") +
+              (sent ? "Ctrl+0 sent" : "Ctrl+0 sent but " + BlockedInput()) + dropped;
     const ULONGLONG pressed = GetTickCount64();
     if (!WaitFor([] { return AllTaskbars(255); }, 1000)) {
         *detail += "; within 1 s the taskbars read " + TaskbarsNow();
@@ -110,37 +116,46 @@ bool CheckLeftClick(std::string* detail)
     return right && unchanged;
 }
 
-// The menu's items where another process can read them; Wine keeps menus
-// per process.
-std::string MenuItems(HWND menuWindow, bool* readable)
-{
-    HMENU menu = MenuOfWindow(menuWindow);
-    const int count = GetMenuItemCount(menu);
-    *readable = count >= 0;
-    std::string items;
-    for (int i = 0; i < count; ++i) {
-        wchar_t text[64] = {};
-        GetMenuStringW(menu, static_cast<UINT>(i), text, 64, MF_BYPOSITION);
-        items += (i > 0 ? ", " : "") + Quoted(Utf8(text));
-    }
-    return items;
-}
-
 // A menu that neither Escape nor a click elsewhere closes is closed the only
 // way left, by an item: Pause, and Pause again from a new menu, leave the
 // program as it was.
 void CloseByPausingTwice(HWND menu, std::string* detail)
 {
     *detail += "; closed by choosing Pause twice: ";
-    ClickMenuItem(menu, PAUSE_ITEM, detail);
-    if (!AwaitNoMenu(*g_hushpane)) {
+    ULONGLONG chosen = 0;
+    if (ClickMenuItem(menu, PAUSE_ITEM, detail, &chosen) != PRESS_MADE || !AwaitNoMenu(*g_hushpane)) {
         *detail += "; the menu stayed open";
         return;
     }
     *detail += WaitFor([] { return AllTaskbars(255); }, 1500) ? "; alpha 255; " : "; no alpha 255; ";
-    ULONGLONG chosen = 0;
     ChooseFromMenu(*g_hushpane, PAUSE_ITEM, detail, &chosen);
     *detail += WaitFor([] { return AllTaskbars(0); }, 1500) ? "alpha 0" : "no alpha 0";
+}
+
+// The items as MN_GETHMENU gives them; under Wine only the menu's own
+// process can read a menu, so there the items are proven by checks 5 and 7.
+bool MenuItemsRight(HWND menuWindow, std::string* detail)
+{
+    HMENU menu = MenuOfWindow(menuWindow);
+    const int count = GetMenuItemCount(menu);
+    std::string items;
+    for (int i = 0; i < count; ++i) {
+        wchar_t text[64] = {};
+        GetMenuStringW(menu, static_cast<UINT>(i), text, 64, MF_BYPOSITION);
+        items += (i > 0 ? ", " : "") + Quoted(Utf8(text));
+    }
+    if (count >= 0) {
+        *detail += "items " + items + " (read with MN_GETHMENU)";
+        return items == Quoted("Pause") + ", " + Quoted("Exit");
+    }
+    if (UnderWine()) {
+        *detail += "its items cannot be read from another process under Wine (it keeps menus per process), so "
+                   "checks 5 and 7 prove them by position and effect";
+        return true;
+    }
+    *detail += "its items could not be read: MN_GETHMENU gave no menu whose items another program can read, so the "
+               "labels \"Pause\" and \"Exit\" are not proven";
+    return false;
 }
 
 bool CheckMenu(std::string* detail)
@@ -154,29 +169,39 @@ bool CheckMenu(std::string* detail)
                    "Hushpane's own doing on this desktop (its SetForegroundWindow on its message-only window before "
                    "the menu); ";
     }
-    bool readable = false;
-    const std::string items = MenuItems(menu, &readable);
-    *detail += readable ? "items " + items + " (read with MN_GETHMENU)"
-                        : "its items cannot be read from another process here (menus are kept per process), so "
-                          "checks 5 and 7 prove them by position and effect";
-    *detail += "; Escape pressed (" + Foreground(*g_hushpane) + ")";
-    if (!TapKey(VK_ESCAPE)) {
-        *detail += " but " + BlockedInput();
-    }
-    bool closed = AwaitNoMenu(*g_hushpane);
-    if (closed) {
-        *detail += ": it closed the menu";
+    const bool itemsRight = MenuItemsRight(menu, detail);
+    bool closed = false;
+    // A key goes to whoever holds the foreground: to a user's dialog, or a full-screen program, if not to us.
+    if (KeysReachOnlyUs(*g_hushpane)) {
+        *detail += "; Escape pressed (" + Foreground(*g_hushpane) + ")" + InputDropped();
+        if (!TapKey(VK_ESCAPE)) {
+            *detail += " but " + BlockedInput();
+        }
+        closed = AwaitNoMenu(*g_hushpane);
+        *detail += closed ? ": it closed the menu" : ": the menu stayed open";
     } else {
-        *detail += ": the menu stayed open; then ";
-        closed = ClickOutsideMenu(detail) && AwaitNoMenu(*g_hushpane);
-        *detail += closed ? ": it closed the menu" : ": the menu stayed open, so a user would be stuck with it";
+        *detail += "; Escape not pressed, since neither Hushpane's thread nor the check holds the foreground (" +
+                   Foreground(*g_hushpane) + ")";
+    }
+    bool stopped = false;
+    if (!closed) {
+        RECT open = {};
+        GetWindowRect(menu, &open);
+        *detail += "; then ";
+        const PressOutcome outcome = ClickCheckWindow(open, detail);
+        closed = outcome == PRESS_MADE && AwaitNoMenu(*g_hushpane);
+        stopped = outcome == PRESS_REFUSED;
+        *detail += closed ? ": it closed the menu"
+                   : stopped
+                       ? std::string("; so whether a click elsewhere closes the menu is not known: ") + DESKTOP_STOPPED
+                       : ": the menu stayed open, so a user would be stuck with it";
     }
     if (!closed) {
         CloseByPausingTwice(menu, detail);
     }
     const bool unchanged = AwaitNoMenu(*g_hushpane) && KeepsAlpha(0, 1000) && Running(*g_hushpane);
     *detail += unchanged ? "; nothing changed" : "; then the taskbars read " + TaskbarsNow();
-    return (!readable || items == Quoted("Pause") + ", " + Quoted("Exit")) && closed && unchanged;
+    return itemsRight && closed && unchanged;
 }
 
 // Pause from the menu: the taskbars take that alpha and keep it.
@@ -256,9 +281,9 @@ bool CheckExit(std::string* detail)
 
 bool CheckHotKeyTaken(std::string* detail)
 {
-    // From the desktop as the user had it: no copy left, every taskbar shown.
+    // From the desktop as the user had it: no copy left, every taskbar as before the run.
     EndCopies();
-    RestoreTaskbars();
+    PutTaskbarsBack();
     if (!RegisterHotKey(nullptr, 1, MOD_CONTROL, '0')) {
         *detail = Format("the check could not take Ctrl+0 (error %lu)", GetLastError());
         return false;
@@ -321,6 +346,7 @@ void RunChecks(const wchar_t* screenshot)
         const bool passed = (!check.usesFirstCopy || FirstCopyRunning(&detail)) && check.run(&detail);
         Report(++number, check.name, passed, detail);
         if (number == 1 && !g_interrupted) {
+            NoteIntegrity(g_hushpane != nullptr && Running(*g_hushpane) ? g_hushpane->pid : 0);
             LookAtTaskbars(false);
             NoteWhileHidden();
             std::string problem;

@@ -10,22 +10,76 @@ bool g_checkHeldForeground = false;
 
 namespace {
 
-// The window's place: the corner of the primary monitor's work area farthest
-// from the pointer, where the menu or box that a callback opens (at the
-// pointer) will not be.
-RECT CheckWindowPlace()
+// Where the check's window may go, as fractions of the primary work area,
+// in the order tried: the top corners first, then the middles of the edges,
+// the bottom corners last, since toasts, flyouts, Start and search open at
+// the bottom.
+const POINT PLACES[] = {{0, 0}, {2, 0}, {1, 0}, {0, 1}, {2, 1}, {0, 2}, {1, 2}, {2, 2}};
+constexpr DWORD SETTLE_MS = 250;  // for a window that keeps itself above others to come back
+
+RECT PlaceOf(POINT fraction, const RECT& work, SIZE size)
 {
+    const LONG margin = size.cy;
+    const LONG left = work.left + margin + (work.right - work.left - 2 * margin - size.cx) * fraction.x / 2;
+    const LONG top = work.top + margin + (work.bottom - work.top - 2 * margin - size.cy) * fraction.y / 2;
+    return {left, top, left + size.cx, top + size.cy};
+}
+
+// The window's middle and corners lie under nothing else; else `blocked` is
+// the first point that does.
+bool Uncovered(HWND window, const RECT& rect, POINT* blocked)
+{
+    const POINT points[] = {Middle(rect),
+                            {rect.left + 1, rect.top + 1},
+                            {rect.right - 2, rect.top + 1},
+                            {rect.left + 1, rect.bottom - 2},
+                            {rect.right - 2, rect.bottom - 2}};
+    for (const POINT point : points) {
+        if (TopLevelAt(point) != window) {
+            *blocked = point;
+            return false;
+        }
+    }
+    return true;
+}
+
+// Shows the check's window at the first free place of the primary work
+// area away from the pointer, where a menu or box opens, and from `avoid`;
+// false, with the window hidden and `detail` saying what covered each
+// place, when there is none.
+bool PlaceCheckWindow(const RECT& avoid, std::string* detail)
+{
+    HWND window = CheckWindow();
     POINT pointer = {};
     GetCursorPos(&pointer);
     MONITORINFO monitor = {};
     monitor.cbSize = sizeof(monitor);
     GetMonitorInfoW(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY), &monitor);
-    const RECT& work = monitor.rcWork;
     const SIZE size = CheckWindowSize();
-    const LONG margin = size.cy;
-    const LONG left = pointer.x < (work.left + work.right) / 2 ? work.right - margin - size.cx : work.left + margin;
-    const LONG top = pointer.y < (work.top + work.bottom) / 2 ? work.bottom - margin - size.cy : work.top + margin;
-    return {left, top, left + size.cx, top + size.cy};
+    const LONG reach = 4 * size.cy;  // about a menu's size, which opens at the pointer
+    const RECT nearPointer = {pointer.x - reach, pointer.y - reach, pointer.x + reach, pointer.y + reach};
+    std::string covered;
+    for (const POINT fraction : PLACES) {
+        const RECT place = PlaceOf(fraction, monitor.rcWork, size);
+        RECT overlap = {};
+        if (IntersectRect(&overlap, &place, &nearPointer) || IntersectRect(&overlap, &place, &avoid)) {
+            continue;
+        }
+        SetWindowPos(window, HWND_TOPMOST, place.left, place.top, size.cx, size.cy, SWP_SHOWWINDOW | SWP_NOACTIVATE);
+        Sleep(SETTLE_MS);
+        POINT blocked = {};
+        if (Uncovered(window, place, &blocked)) {
+            return true;
+        }
+        const std::string what = WindowText(TopLevelAt(blocked));
+        if (covered.find(what) == std::string::npos) {
+            covered += (covered.empty() ? "" : "; ") + what;
+        }
+    }
+    ShowWindow(window, SW_HIDE);
+    *detail += "no free place for the check's window in the work area " + RectText(monitor.rcWork) +
+               (covered.empty() ? std::string(" away from the pointer") : ", where lies " + covered);
+    return false;
 }
 
 DWORD HushpaneThread(const Copy& copy)
@@ -38,93 +92,41 @@ bool OfThread(HWND window, DWORD thread)
     return window != nullptr && GetWindowThreadProcessId(window, nullptr) == thread;
 }
 
-// A process's integrity level (its token's mandatory label); 0 where it cannot be read.
-DWORD IntegrityOf(HANDLE process)
-{
-    DWORD level = 0;
-    HANDLE token = nullptr;
-    if (process != nullptr && OpenProcessToken(process, TOKEN_QUERY, &token)) {
-        alignas(TOKEN_MANDATORY_LABEL) BYTE buffer[sizeof(TOKEN_MANDATORY_LABEL) + SECURITY_MAX_SID_SIZE];
-        DWORD size = 0;
-        if (GetTokenInformation(token, TokenIntegrityLevel, buffer, sizeof(buffer), &size)) {
-            PSID label = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer)->Label.Sid;
-            level = *GetSidSubAuthority(label, *GetSidSubAuthorityCount(label) - 1U);
-        }
-        CloseHandle(token);
-    }
-    return level;
-}
-
 }  // namespace
 
-bool ClickAndPutBack(POINT point, ULONGLONG* clicked)
+PressOutcome ClickCheckWindow(const RECT& avoid, std::string* detail)
 {
-    POINT was = {};
-    GetCursorPos(&was);
-    const bool sent = ClickAt(point);
-    *clicked = GetTickCount64();
-    return MoveMouse(was) && sent;
-}
-
-std::string BlockedInput()
-{
-    std::string why =
-        Format("the input was blocked: SendInput took fewer events than it was given (error %lu)", g_inputError);
-    HDESK input = OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS);
-    if (input == nullptr) {
-        return why + Format("; there is no input desktop now (error %lu): the workstation is locked, or the "
-                            "secure desktop (a UAC prompt, Ctrl+Alt+Del) is shown",
-                            GetLastError());
-    }
-    CloseDesktop(input);
-    // Windows keeps the input of a program from one that runs with higher rights (UIPI).
-    HWND foreground = GetForegroundWindow();
-    HANDLE holder = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, WindowProcess(foreground));
-    if (IntegrityOf(holder) > IntegrityOf(GetCurrentProcess())) {
-        why += Format("; the foreground window (process %lu, class %s) belongs to a program that runs with higher "
-                      "rights than the check, such as one run as administrator, and Windows keeps input from it",
-                      WindowProcess(foreground), WindowClass(foreground).c_str());
-    }
-    if (holder != nullptr) {
-        CloseHandle(holder);
-    }
-    return why;
-}
-
-bool ClickCheckWindow(std::string* detail)
-{
-    HWND window = CheckWindow();
-    if (!IsWindowVisible(window)) {
-        const RECT place = CheckWindowPlace();
-        SetWindowPos(window, HWND_TOPMOST, place.left, place.top, place.right - place.left, place.bottom - place.top,
-                     SWP_SHOWWINDOW | SWP_NOACTIVATE);
+    if (!PlaceCheckWindow(avoid, detail)) {
+        return PRESS_REFUSED;
     }
     RECT rect = {};
-    GetWindowRect(window, &rect);
+    GetWindowRect(CheckWindow(), &rect);
     const POINT middle = Middle(rect);
-    ULONGLONG clicked = 0;
-    const bool sent = ClickAndPutBack(middle, &clicked);
-    *detail += Format("a click on the check's own window at %s", PointText(middle).c_str());
-    if (!sent) {
-        *detail += " (" + BlockedInput() + ")";
-    }
-    return sent;
+    ULONGLONG when = 0;
+    std::string pressed;
+    const PressOutcome outcome = PressOn(CheckWindow(), "the check's own window", middle, &when, &pressed);
+    *detail += Format("a click %s the check's own window at %s", outcome == PRESS_MADE ? "on" : "aimed at",
+                      PointText(middle).c_str()) +
+               pressed;
+    return outcome;
 }
 
-std::string TakeForeground()
+HWND TakeForeground(std::string* click)
 {
-    // Placed anew each time: the pointer, and so the next menu, may have moved.
-    ShowWindow(CheckWindow(), SW_HIDE);
-    std::string detail;
-    ClickCheckWindow(&detail);
-    g_checkHeldForeground = WaitFor([] { return GetForegroundWindow() == CheckWindow(); }, 1000);
-    if (g_checkHeldForeground) {
-        return "the check held the foreground (" + detail + ")";
+    if (ClickCheckWindow({}, click) == PRESS_MADE) {
+        WaitFor([] { return GetForegroundWindow() == CheckWindow(); }, 1000);
+    } else {
+        *click += "; the check goes on without that click";
     }
-    HWND holder = GetForegroundWindow();
-    return "the check did not hold the foreground: after " + detail + " it was held by " +
-           (holder == nullptr ? std::string("no window")
-                              : Format("process %lu, class %s", WindowProcess(holder), WindowClass(holder).c_str()));
+    return GetForegroundWindow();
+}
+
+std::string HeldText(HWND holder, const std::string& click)
+{
+    if (holder == CheckWindow()) {
+        return "the check held the foreground (" + click + ")";
+    }
+    return "the check did not hold the foreground (" + click + "; it was held by " + WindowText(holder) + ")";
 }
 
 bool HushpaneHoldsForeground(const Copy& copy)
@@ -148,6 +150,11 @@ bool HushpaneHoldsForeground(const Copy& copy)
            OfThread(foreground.hwndActive, thread) || OfThread(foreground.hwndFocus, thread);
 }
 
+bool KeysReachOnlyUs(const Copy& copy)
+{
+    return HushpaneHoldsForeground(copy) || GetForegroundWindow() == CheckWindow();
+}
+
 std::string Foreground(const Copy& copy)
 {
     HWND window = GetForegroundWindow();
@@ -160,7 +167,7 @@ std::string Foreground(const Copy& copy)
     } else if (pid == GetCurrentProcessId()) {
         text += "the check's own window";
     } else {
-        text += Format("another program's, process %lu, class %s", pid, WindowClass(window).c_str());
+        text += "another program's, " + WindowText(window);
     }
     GUITHREADINFO hushpane = {};
     hushpane.cbSize = sizeof(hushpane);

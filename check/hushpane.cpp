@@ -81,11 +81,17 @@ std::string ClickIcon(const Copy& copy, LPARAM mouseMessage)
     // As the shell does on a click: it holds the foreground, and lets the
     // clicked program take it, so that its menu gets the keys and closes
     // when the user clicks elsewhere.
-    std::string how = TakeForeground();
-    if (!AllowSetForegroundWindow(copy.pid)) {
-        how += Format("; AllowSetForegroundWindow failed (error %lu)", GetLastError());
-    }
+    std::string click;
+    // Sampled right before the callback: whatever was activated since the click may hold it now.
+    HWND holder = TakeForeground(&click);
+    g_checkHeldForeground = holder == CheckWindow();
+    const bool allowed = AllowSetForegroundWindow(copy.pid) != FALSE;
+    const DWORD error = GetLastError();
     SendNotifyMessageW(FindHushpaneWindow(copy.pid), WM_TRAYICON, TRAY_ICON_ID, mouseMessage);
+    std::string how = HeldText(holder, click);
+    if (!allowed) {
+        how += Format("; AllowSetForegroundWindow failed (error %lu)", error);
+    }
     return how;
 }
 

@@ -43,6 +43,10 @@ std::string Refusal()
         return "this desktop shows no taskbar (no visible Shell_TrayWnd window); start Explorer, then run the check "
                "again";
     }
+    const std::string integrity = IntegrityRefusal();
+    if (!integrity.empty()) {
+        return integrity;
+    }
     if (HWND running = FindHushpaneWindow(0)) {
         return Format("Hushpane is already running (process %lu); choose Exit from its menu, then run the check again",
                       WindowProcess(running));
@@ -109,8 +113,9 @@ int wmain(int argc, wchar_t** argv)
          " on this desktop.\n"
          "It starts Hushpane, which hides the taskbars, presses Ctrl+0 to show them, opens Hushpane's box\n"
          "and menu, clicks Pause and Exit (the mouse pointer moves by itself), and starts it once more:\n"
-         "under a minute. Do not touch the mouse or keyboard meanwhile. Whatever happens, it ends\n"
-         "Hushpane and shows the taskbars again.\n");
+         "under a minute. Do not touch the mouse or keyboard meanwhile. It presses only on its own\n"
+         "window and Hushpane's menu. Whatever happens, it ends Hushpane and leaves the taskbars as it\n"
+         "found them.\n");
     std::string refusal = Refusal();
     if (refusal.empty() && !yes) {
         if (!Confirmed()) {

@@ -36,7 +36,7 @@ bool AwaitNoMenu(const Copy& copy)
     return WaitFor([&] { return FindVisibleWindow(L"#32768", copy.pid) == nullptr; }, 3000);
 }
 
-ULONGLONG ClickMenuItem(HWND menu, int item, std::string* detail)
+PressOutcome ClickMenuItem(HWND menu, int item, std::string* detail, ULONGLONG* clicked)
 {
     RECT whole = {};
     GetWindowRect(menu, &whole);
@@ -48,24 +48,19 @@ ULONGLONG ClickMenuItem(HWND menu, int item, std::string* detail)
     if (readable && EqualRect(&rect, &read)) {
         from = "the middle of its GetMenuItemRect " + RectText(read) + ", which lies in its row of the menu window";
     } else {
-        from = Format("row %d of %d of the menu window %s, ", item + 1, ITEM_COUNT, RectText(whole).c_str()) +
+        from = Format("row %d of %d of the menu window %s, %u dpi, ", item + 1, ITEM_COUNT, RectText(whole).c_str(),
+                      GetDpiForWindow(menu)) +
                (readable ? "since the middle of its GetMenuItemRect " + RectText(read) +
                                " lies outside that row (a menu scaled for another DPI awareness)"
                          : std::string("since its items cannot be read from here"));
     }
     const POINT middle = Middle(rect);
-    ULONGLONG clicked = 0;
-    const bool sent = ClickAndPutBack(middle, &clicked);
-    *detail += Format("%s clicked at %s (%s)", ITEM_NAMES[item], PointText(middle).c_str(), from.c_str()) +
-               (sent ? "" : " but " + BlockedInput());
-    return clicked;
-}
-
-bool ClickOutsideMenu(std::string* detail)
-{
-    // The check's own window lies away from where the menu opened; a click
-    // there touches nothing of the user's.
-    return ClickCheckWindow(detail);
+    std::string pressed;
+    const PressOutcome outcome = PressOn(menu, "Hushpane's menu", middle, clicked, &pressed);
+    *detail += Format("%s %s %s (%s)", ITEM_NAMES[item], outcome == PRESS_MADE ? "clicked at" : "aimed at",
+                      PointText(middle).c_str(), from.c_str()) +
+               pressed + (outcome == PRESS_REFUSED ? std::string("; ") + DESKTOP_STOPPED : "");
+    return outcome;
 }
 
 bool ChooseFromMenu(const Copy& copy, int item, std::string* detail, ULONGLONG* chosen)
@@ -74,7 +69,9 @@ bool ChooseFromMenu(const Copy& copy, int item, std::string* detail, ULONGLONG* 
     if (menu == nullptr) {
         return false;
     }
-    *chosen = ClickMenuItem(menu, item, detail);
+    if (ClickMenuItem(menu, item, detail, chosen) == PRESS_REFUSED) {
+        return false;
+    }
     if (!AwaitNoMenu(copy)) {
         *detail += "; the menu stayed open after the click";
         return false;

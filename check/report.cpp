@@ -61,6 +61,30 @@ std::string WindowClass(HWND window)
     return Utf8(name);
 }
 
+std::string ProcessText(DWORD pid)
+{
+    std::string text = Format("process %lu", pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (process != nullptr) {
+        wchar_t path[MAX_PATH] = {};
+        DWORD size = MAX_PATH;
+        if (QueryFullProcessImageNameW(process, 0, path, &size)) {
+            const std::wstring image(path, size);
+            text += " (" + Utf8(image.substr(image.find_last_of(L"\\/") + 1)) + ")";
+        }
+        CloseHandle(process);
+    }
+    return text;
+}
+
+std::string WindowText(HWND window)
+{
+    if (window == nullptr) {
+        return "no window";
+    }
+    return "a window of class " + WindowClass(window) + " of " + ProcessText(WindowProcess(window));
+}
+
 std::string PointText(POINT point)
 {
     return Format("%ld,%ld", point.x, point.y);

@@ -26,26 +26,79 @@ BOOL WINAPI OnConsoleEvent(DWORD event)
 }
 
 // Shows a taskbar that is left hidden; true if it had to.
-bool Restore(HWND taskbar, const TaskbarState* before)
+bool Show(HWND taskbar)
 {
     const TaskbarState state = ReadTaskbar(taskbar);
-    bool restored = false;
     // A layered window is drawn only at the alpha it was given, and not at
     // all before it was given one.
-    if (state.layered && !HasAlpha(state, 255)) {
-        restored = SetLayeredWindowAttributes(taskbar, 0, 255, LWA_ALPHA) != FALSE;
+    return state.layered && !HasAlpha(state, 255) && SetLayeredWindowAttributes(taskbar, 0, 255, LWA_ALPHA);
+}
+
+// A taskbar as it was before the run, but never hidden: the check showed
+// one left hidden before it started. True if that changed it.
+bool PutTaskbarBack(const TaskbarState& before)
+{
+    const TaskbarState now = ReadTaskbar(before.window);
+    if (now.window == nullptr || !IsWindow(now.window)) {
+        return false;
     }
-    if (before != nullptr && before->visible && state.window != nullptr && !state.visible) {
-        ShowWindow(taskbar, SW_SHOWNA);
-        restored = true;
+    bool changed = false;
+    if (!before.layered) {
+        if (now.layered) {
+            // Opaque first, so that a taskbar whose style cannot be changed is still seen.
+            Show(now.window);
+            SetWindowLongPtrW(now.window, GWL_EXSTYLE, now.exStyle & ~static_cast<LONG_PTR>(WS_EX_LAYERED));
+            changed = true;
+        }
+    } else if (before.alphaKnown) {
+        const bool wasHidden = (before.flags & LWA_ALPHA) != 0 && before.alpha == 0;
+        const BYTE alpha = wasHidden ? 255 : before.alpha;
+        if (!now.alphaKnown || now.alpha != alpha || now.flags != before.flags || now.key != before.key) {
+            changed = SetLayeredWindowAttributes(now.window, before.key, alpha, before.flags) != FALSE;
+        }
+    } else {
+        changed = Show(now.window);
     }
-    return restored;
+    if (before.visible && !now.visible) {
+        ShowWindow(now.window, SW_SHOWNA);
+        changed = true;
+    }
+    return changed;
 }
 
 void TellGuard(const std::string& line)
 {
     DWORD written = 0;
     WriteFile(g_guard, line.c_str(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+// Where the check runs in a job, as under a CI step or some terminals and
+// editors, ending the job ends every process in it: the guard leaves it
+// where the job lets it.
+bool StartGuard(const wchar_t* self, std::wstring& commandLine, STARTUPINFOW& startup, PROCESS_INFORMATION* guard)
+{
+    const DWORD flags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP;
+    BOOL inJob = FALSE;
+    IsProcessInJob(GetCurrentProcess(), nullptr, &inJob);
+    if (inJob && CreateProcessW(self, &commandLine[0], nullptr, nullptr, TRUE, flags | CREATE_BREAKAWAY_FROM_JOB,
+                                nullptr, nullptr, &startup, guard)) {
+        Note("the check runs in a job; its guard left the job, so ending the job cannot end the guard");
+        return true;
+    }
+    if (!CreateProcessW(self, &commandLine[0], nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup, guard)) {
+        Note(Format("no guard could be started (error %lu): if the check is ended from outside, nothing shows the "
+                    "taskbars again",
+                    GetLastError()));
+        return false;
+    }
+    BOOL guardInJob = FALSE;
+    IsProcessInJob(guard->hProcess, nullptr, &guardInJob);
+    if (inJob && guardInJob) {
+        Note("the check runs in a job that keeps its processes in it, so its guard is in it too: ending that job (as "
+             "a CI step's time-out, or closing some terminals, does) would end the guard with the check and Hushpane, "
+             "and leave the taskbars hidden");
+    }
+    return true;
 }
 
 }  // namespace
@@ -55,6 +108,11 @@ void RecordTaskbars()
     g_taskbarCount = FindTaskbars(g_taskbars, MAX_TASKBARS);
     for (int i = 0; i < g_taskbarCount; ++i) {
         g_before[i] = ReadTaskbar(g_taskbars[i]);
+        const TaskbarState& before = g_before[i];
+        TellGuard(Format("taskbar %llx %llx %x %x %x %lx %lx\n",
+                         static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(before.window)),
+                         static_cast<unsigned long long>(before.exStyle), before.visible ? 1 : 0,
+                         before.alphaKnown ? 1 : 0, before.alpha, before.flags, before.key));
     }
 }
 
@@ -65,9 +123,9 @@ void GuardAgainstInterruption()
     // The guard, a second hushpane-check.exe without a console, outlives
     // this process: when it ends without having put the desktop back (a
     // crash, ended from outside, or a console that ends its processes
-    // unasked, as Wine's does), the guard does it. It learns each copy's
-    // process from its standard input, and this process's end from the end
-    // of that input.
+    // unasked, as Wine's does), the guard does it. It learns the taskbars as
+    // they were and each copy's process from its standard input, and this
+    // process's end from the end of that input.
     HANDLE readEnd = nullptr;
     CreatePipe(&readEnd, &g_guard, nullptr, 0);
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
@@ -79,8 +137,7 @@ void GuardAgainstInterruption()
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = readEnd;
     PROCESS_INFORMATION guard = {};
-    if (CreateProcessW(self, &commandLine[0], nullptr, nullptr, TRUE, DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP,
-                       nullptr, nullptr, &startup, &guard)) {
+    if (StartGuard(self, commandLine, startup, &guard)) {
         CloseHandle(guard.hThread);
         CloseHandle(guard.hProcess);
     }
@@ -89,32 +146,40 @@ void GuardAgainstInterruption()
 
 void Guarded(DWORD pid)
 {
-    TellGuard(Format("%lu\n", pid));
+    TellGuard(Format("copy %lx\n", pid));
 }
 
 int RestoreTaskbars()
 {
     int restored = 0;
-    for (int i = 0; i < g_taskbarCount; ++i) {
-        restored += Restore(g_taskbars[i], &g_before[i]) ? 1 : 0;
-    }
-    // Taskbars the shell made during the run, too.
     HWND now[MAX_TASKBARS];
     const int count = FindTaskbars(now, MAX_TASKBARS);
     for (int i = 0; i < count; ++i) {
-        restored += Restore(now[i], nullptr) ? 1 : 0;
+        restored += Show(now[i]) ? 1 : 0;
     }
     return restored;
+}
+
+int PutTaskbarsBack()
+{
+    int changed = 0;
+    for (int i = 0; i < g_taskbarCount; ++i) {
+        changed += PutTaskbarBack(g_before[i]) ? 1 : 0;
+    }
+    // Taskbars the shell made during the run are shown, if Hushpane hid them.
+    return changed + RestoreTaskbars();
 }
 
 void PutBack()
 {
     g_puttingBack = true;
     EndCopies();
-    const int restored = RestoreTaskbars();
+    const int changed = PutTaskbarsBack();
     Note("after the run: " + TaskbarsNow() +
-         (restored > 0 ? Format(" (the check showed %d taskbar%s left hidden)", restored, restored > 1 ? "s" : "")
-                       : ""));
+         (changed > 0 ? Format(" (the check put %d taskbar%s back as %s before the run; Hushpane's own Exit leaves a "
+                               "taskbar layered at alpha 255)",
+                               changed, changed > 1 ? "s" : "", changed > 1 ? "they were" : "it was")
+                      : ""));
     CloseOwnWindows();
     TellGuard("done\n");
     SetEvent(g_putBack);
@@ -131,17 +196,40 @@ int Guard()
     if (told.find("done\n") != std::string::npos) {
         return 0;
     }
-    const char* next = told.c_str();
-    char* end = nullptr;
-    for (DWORD pid = 0; g_copyCount < MAX_COPIES && (pid = std::strtoul(next, &end, 10)) != 0; next = end) {
-        HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-        if (process != nullptr) {
-            g_copies[g_copyCount++] = {process, pid, nullptr, {}};
+    // Lines "taskbar WINDOW EXSTYLE VISIBLE ALPHAKNOWN ALPHA FLAGS KEY" and "copy PID", in hexadecimal.
+    for (size_t start = 0, end = 0; (end = told.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = told.substr(start, end - start);
+        const bool taskbar = line.rfind("taskbar ", 0) == 0;
+        const char* next = line.c_str() + line.find(' ') + 1;
+        unsigned long long fields[7] = {};
+        for (unsigned long long& field : fields) {
+            char* after = nullptr;
+            field = std::strtoull(next, &after, 16);
+            next = after;
+        }
+        if (taskbar && g_taskbarCount < MAX_TASKBARS) {
+            TaskbarState& before = g_before[g_taskbarCount];
+            before.window = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(fields[0]));
+            before.exStyle = static_cast<LONG_PTR>(fields[1]);
+            before.layered = (fields[1] & WS_EX_LAYERED) != 0;
+            before.visible = fields[2] != 0;
+            before.alphaKnown = fields[3] != 0;
+            before.alpha = static_cast<BYTE>(fields[4]);
+            before.flags = static_cast<DWORD>(fields[5]);
+            before.key = static_cast<COLORREF>(fields[6]);
+            g_taskbars[g_taskbarCount++] = before.window;
+        } else if (line.rfind("copy ", 0) == 0 && g_copyCount < MAX_COPIES) {
+            const auto pid = static_cast<DWORD>(fields[0]);
+            HANDLE process =
+                OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+            if (process != nullptr) {
+                g_copies[g_copyCount++] = {process, pid, nullptr, {}};
+            }
         }
     }
     g_puttingBack = true;
     EndCopies();
-    RestoreTaskbars();
+    PutTaskbarsBack();
     CloseOwnWindows();
     return 0;
 }
