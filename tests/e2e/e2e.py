@@ -127,11 +127,13 @@ class Case:
         return process
 
     def expect_desktop_put_back(self):
-        """No Hushpane left running, and the taskbar shown."""
+        """No Hushpane left running, and every taskbar as it was before the
+        check: not layered (each case starts with taskbars that are not)."""
         self.expect("hidden=none" in self.probe("hidden"), "a Hushpane is still running")
         running = wine_processes(r"\\hushpane\.exe", self.desk.state["prefix"])
         self.expect(not running, f"Hushpane processes left: {running}")
-        self.expect_probe("the taskbar shown", "keep-alpha", 255, 500)
+        taskbars = self.taskbars()
+        self.expect(all(t["layered"] == "0" for t in taskbars), f"the taskbars are not as before the check: {taskbars}")
 
     def windows_pid(self):
         match = re.search(r"pid=(\d+)", self.expect_probe("the hidden window", "hidden"))
@@ -142,16 +144,37 @@ class Case:
         return [dict(field.split("=", 1) for field in line.split())
                 for line in self.expect_probe("the taskbars", "taskbars").splitlines()]
 
+    def helper(self, name, ready, *args):
+        """hpprobe ARGS in a process of its own that the case ends, once it
+        has said `ready`; what it says is read from its own standard output."""
+        helper = self.desk.popen([self.desk.probe_exe, *args], self.logs / f"{name}.log",
+                                 stdout_path=self.logs / f"{name}.stdout")
+        helper.stdout_path = self.logs / f"{name}.stdout"
+        self.started.append(helper)
+        wait_until(f"hpprobe {args[0]}", lambda: ready in self.stdout_text(helper), 30)
+        return helper
+
     def secondary_taskbars(self, first, count):
         """Makes the shell's taskbars for `count` monitors from the `first`
         (0 is the primary), in a helper that the case ends; their handles."""
         rects = [f"{i * WIDTH},0,{(i + 1) * WIDTH},{HEIGHT}" for i in range(first, first + count)]
-        log = self.logs / f"secondary-taskbars-{first}.log"
-        helper = self.desk.popen([self.desk.probe_exe, "secondary-taskbars", *rects], log)
-        helper.stdout_path = log
-        self.started.append(helper)
-        wait_until("the secondary taskbars", lambda: "taskbars" in self.stdout_text(helper), 30)
+        helper = self.helper(f"secondary-taskbars-{first}", "taskbars", "secondary-taskbars", *rects)
         return re.findall(r"secondary=([0-9A-Fa-f]+)", self.stdout_text(helper))
+
+    def cover(self, *rects):
+        """Another program's windows over those rectangles, kept above every
+        top-most window, as toasts and Start are on Windows; the helper says
+        each press and key that reaches them."""
+        return self.helper("cover", "covers", "cover", *(",".join(map(str, rect)) for rect in rects))
+
+    def expect_untouched(self, cover, rect, but=()):
+        """Nothing reached the cover but the lines `but`; then a real click on
+        it must be heard there, so that the first finding is not for want of
+        hearing."""
+        heard = [line for line in self.stdout_lines(cover) if line.startswith(("pressed", "key")) and line not in but]
+        self.expect(not heard, f"the check's input reached another program's window: {heard}")
+        self.desk.click((rect[0] + rect[2]) // 2, (rect[1] + rect[3]) // 2)
+        wait_until("a click on the cover heard by it", lambda: "pressed" in self.stdout_text(cover), 10)
 
     def icons_width(self):
         return self.desk.notification_area_width(self.logs / "notification-area.png")
@@ -265,11 +288,81 @@ def run_check(c, *args):
         line = next(l for l in report if l.startswith(f"PASS {number} "))
         c.expect("the check held the foreground (a click on the check's own window at" in line and opened in line,
                  f"check {number} does not say that the check held the foreground, and who held it then")
+    c.expect(any(l.startswith("NOTE after the run: ") and "back as" in l and "before the run" in l for l in report),
+             "the report does not say that the check put the taskbars back as they were")
     seen = [l for l in report if l.startswith("NOTE what the eye sees of ")]
     c.expect(len(seen) == len(c.taskbars()) and all("% while hidden" in l and "% while shown" in l for l in seen),
              f"no capture of every taskbar, hidden and shown: {seen}")
     c.expect_desktop_put_back()
     return report
+
+
+def case_check_finds_a_free_place(c):
+    """Another program's window kept above every top-most window over the
+    place the check tries first for its own window (the top left of the work
+    area): no press and no key reach it, the check clicks its window at
+    another place, and all eight checks pass."""
+    place = (0, 0, WIDTH // 2, HEIGHT // 5)
+    cover = c.cover(place)
+    report = run_check(c)
+    clicks = [tuple(map(int, m)) for l in report for m in re.findall(r"click on the check's own window at (\d+),(\d+)", l)]
+    c.expect(clicks and not any(place[0] <= x < place[2] and place[1] <= y < place[3] for x, y in clicks),
+             f"the check's own window was clicked under the cover: {clicks}")
+    c.expect_untouched(cover, place)
+
+
+def case_check_on_a_covered_desktop(c):
+    """The whole work area under another program's window kept above every
+    top-most one: no press reaches it, nor any key but the Ctrl of Ctrl+0
+    (the hot key takes the 0), every failure says that the desktop stopped
+    it and names what lies there, and the taskbar ends as it was."""
+    c.desk.move_pointer(WIDTH // 2, HEIGHT // 2)  # where Hushpane's menu opens: under the cover
+    primary = c.taskbars()[0]["rect"].split(",")
+    work = (0, 0, WIDTH, int(primary[1]))
+    cover = c.cover(work)
+    check = c.start_check()
+    status = c.wait_exit(check, 240)
+    report = c.stdout_lines(check)
+    print("\n".join(report))
+    failed = [l for l in report if l.startswith("FAIL ")]
+    c.expect(status == 1 and any(l.startswith("FAIL 5 ") for l in failed) and any(l.startswith("FAIL 7 ") for l in failed),
+             f"the check ended with status {status}, without failing the presses of checks 5 and 7")
+    for line in failed:
+        c.expect("the desktop, not Hushpane, stopped this check" in line and "HushpaneE2ECover" in line
+                 and "hpprobe.exe" in line, f"a failure that does not say the desktop stopped it: {line}")
+    c.expect(any(l.startswith("PASS 2 ") and "which got the Ctrl of Ctrl+0" in l for l in report),
+             "the peek does not say who got the Ctrl of Ctrl+0")
+    c.expect_desktop_put_back()
+    c.expect_untouched(cover, work, but=("key 17",))
+
+
+def case_check_in_a_job(c):
+    """The check in a job that ends its processes when it closes, as a CI
+    step's time-out does, ended that way in the middle of the run: its guard,
+    which left the job, puts the desktop back. In a job that lets no process
+    leave it, the check says at start what ending the job would do."""
+    probe, check = c.desk.probe_exe, c.desk.state["check"]
+    report = c.logs / "report.txt"
+    job = c.desk.popen([probe, "in-job", "breakaway", check, "--yes", windows_path(c.exe)], c.logs / "job.log",
+                       stdout_path=report)
+    job.stdout_path = report
+    c.started.append(job)
+    wait_until("the check's first check", lambda: "PASS 1" in c.stdout_text(job), 60)
+    c.expect("its guard left the job" in c.stdout_text(job), "the check does not say that its guard left the job")
+    job.kill()  # its job handle closes with it, and the job ends the check and Hushpane
+    job.wait(timeout=30)
+    wait_until("the guard ending Hushpane", lambda: "hidden=none" in c.probe("hidden"), 30)
+    c.expect_desktop_put_back()
+
+    kept = c.logs / "report-kept.txt"
+    job = c.desk.popen([probe, "in-job", "no-breakaway", check, "--yes", windows_path(c.exe)], c.logs / "kept.log",
+                       stdout_path=kept)
+    job.stdout_path = kept
+    c.started.append(job)
+    wait_until("the check's start", lambda: "NOTE system" in c.stdout_text(job), 60)
+    c.expect("ending that job" in c.stdout_text(job), "the check does not say what ending its job would do")
+    job.kill()
+    job.wait(timeout=30)
 
 
 def case_hushpane_check(c):
@@ -384,7 +477,6 @@ def monitors_hushpane_check(c):
                  "NOTE taskbar Shell_TrayWnd at 0,738-1024,768",
                  "NOTE taskbar Shell_SecondaryTrayWnd at 1024,738-2048,768"):
         c.expect(any(l.startswith(line) for l in report), f"the report has no line {line!r}")
-    c.expect_probe("both taskbars shown after the check", "wait-alpha", 255, 1000, "all")
 
 
 def hostile_messages(c, hostile):

@@ -270,6 +270,95 @@ int SecondaryTaskbars(int argc, wchar_t** argv)
     return ServeWindows("taskbars");
 }
 
+constexpr UINT_PTR RAISE_TIMER = 1;
+constexpr UINT RAISE_MS = 20;
+HWND g_covers[MAX_TASKBARS];
+int g_coverCount = 0;
+
+LRESULT CALLBACK CoverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_TIMER && wParam == RAISE_TIMER) {
+        for (int i = 0; i < g_coverCount; ++i) {
+            SetWindowPos(g_covers[i], HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        }
+        return 0;
+    }
+    if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN) {
+        std::printf("pressed %d,%d\n", static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+    } else if (message == WM_KEYDOWN || message == WM_SYSKEYDOWN) {
+        std::printf("key %u\n", static_cast<unsigned>(wParam));
+    }
+    std::fflush(stdout);
+    return message == WM_CLOSE ? 0 : DefWindowProcW(window, message, wParam, lParam);
+}
+
+// cover L,T,R,B...: what lies above every top-most window on Windows (a
+// toast, Start, the notification centre): top-most windows of another
+// program over those rectangles, raised above all others again every 20 ms,
+// the first activated as a program the user has just opened. Prints each
+// press and key they get; runs until it is ended.
+int Cover(int argc, wchar_t** argv)
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = CoverProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.hbrBackground = GetSysColorBrush(COLOR_HIGHLIGHT);
+    windowClass.lpszClassName = L"HushpaneE2ECover";
+    RegisterClassW(&windowClass);
+    for (int i = 2; i < argc && g_coverCount < MAX_TASKBARS; ++i) {
+        RECT rect = {};
+        if (std::swscanf(argv[i], L"%ld,%ld,%ld,%ld", &rect.left, &rect.top, &rect.right, &rect.bottom) != 4) {
+            std::printf("not a rectangle: %ls\n", argv[i]);
+            return 2;
+        }
+        g_covers[g_coverCount++] = CreateWindowExW(
+            WS_EX_TOPMOST | WS_EX_TOOLWINDOW, windowClass.lpszClassName, L"cover", WS_POPUP | WS_VISIBLE, rect.left,
+            rect.top, rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr, windowClass.hInstance, nullptr);
+    }
+    if (g_coverCount == 0) {
+        return 2;
+    }
+    SetForegroundWindow(g_covers[0]);
+    SetTimer(g_covers[0], RAISE_TIMER, RAISE_MS, nullptr);
+    return ServeWindows("covers");
+}
+
+// in-job breakaway|no-breakaway COMMAND...: runs the command in a job that
+// ends every process in it when the job's last handle closes (this
+// process's, when it is ended), as a CI step's time-out does; "breakaway"
+// lets a process in it start others outside it. Its status is the command's.
+int InJob(int argc, wchar_t** argv)
+{
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE |
+        (std::wcscmp(argv[2], L"breakaway") == 0 ? JOB_OBJECT_LIMIT_BREAKAWAY_OK : 0);
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+    std::wstring commandLine;
+    for (int i = 3; i < argc; ++i) {
+        commandLine += (i > 3 ? L" \"" : L"\"") + std::wstring(argv[i]) + L"\"";
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                        &process) ||
+        !AssignProcessToJobObject(job, process.hProcess)) {
+        std::printf("could not start it in a job (error %lu)\n", GetLastError());
+        return 2;
+    }
+    ResumeThread(process.hThread);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = 0;
+    GetExitCodeProcess(process.hProcess, &status);
+    return static_cast<int>(status);
+}
+
 // hidden: the program's message-only window, its title and process.
 int Hidden()
 {
@@ -513,7 +602,8 @@ int Usage()
     std::printf("usage: hpprobe taskbar | taskbars | wait-alpha A MS [all|HWND...] | keep-alpha A MS [all|HWND...] |"
                 " reset | show | show-tray | secondary-taskbars L,T,R,B... | press KEY | keepalive [icon] |"
                 " hidden | click left|right | find CLASS MS | no-menu MS | launch EXE MS [EVENT|window=CLASS] |"
-                " press-wait-alpha A MS | use-icon menu|box|pause N | objects PID\n");
+                " press-wait-alpha A MS | use-icon menu|box|pause N | objects PID | cover L,T,R,B... |"
+                " in-job breakaway|no-breakaway COMMAND...\n");
     return 2;
 }
 
@@ -552,6 +642,10 @@ int wmain(int argc, wchar_t** argv)
         result = Press(argv[2]);
     } else if (command == L"keepalive") {
         result = KeepAlive(argc > 2 && std::wcscmp(argv[2], L"icon") == 0);
+    } else if (command == L"cover") {
+        result = Cover(argc, argv);
+    } else if (command == L"in-job" && argc > 3) {
+        result = InJob(argc, argv);
     } else if (command == L"hidden") {
         result = Hidden();
     } else if (command == L"click" && argc > 2) {

@@ -144,14 +144,14 @@ class Desktop:
         server Wine's explorer then waits two seconds for one, and every
         program deleting its icon waits with it."""
         log_dir = Path(self.state["log_dir"])
-        (log_dir / "keepalive.log").unlink(missing_ok=True)
         command = [self.probe_exe, "keepalive"] + (["icon"] if self.state["monitors"] else [])
-        keepalive = self.popen(command, log_dir / "keepalive.log")
+        said = log_dir / "keepalive.stdout"
+        keepalive = self.popen(command, log_dir / "keepalive.log", stdout_path=said)
         def keepalive_up():
             if keepalive.poll() is not None:
                 log = (log_dir / "keepalive.log").read_text(errors="replace")
                 raise DesktopError(f"the keep-alive process ended ({keepalive.returncode}): {log}")
-            return b"keepalive" in (log_dir / "keepalive.log").read_bytes()
+            return b"keepalive" in said.read_bytes()
         wait_until("the keep-alive window", keepalive_up, 60, 0.1)
         wait_until("the shell taskbar", lambda: "taskbar=0" in self.probe("taskbar", check=False), 60, 0.25)
         if self.state["monitors"]:
@@ -252,7 +252,10 @@ class Desktop:
 
     def popen(self, command, log_path, stdout_path=None):
         """Starts a Windows program in this desktop. `wine prog.exe` becomes the
-        program's own process, so its pid and exit status are the program's."""
+        program's own process, so its pid and exit status are the program's.
+        Its standard error is added to the log; its standard output, where a
+        caller reads what the program says, goes to a file of its own made
+        anew, so that nothing an earlier run wrote can be read as this one's."""
         log = open(log_path, "ab")
         out = open(stdout_path, "wb") if stdout_path else log
         process = subprocess.Popen(["wine", *map(str, command)], env=self.env, stdin=subprocess.DEVNULL,
@@ -353,6 +356,11 @@ class Desktop:
                 return narrower
             width = narrower
         return width
+
+    def click(self, x, y):
+        """A real click of the left button at a point of the Wine desktop."""
+        self.move_pointer(x, y)
+        self._xdotool("click", "1")
 
     def move_pointer(self, x, y):
         """Moves the pointer to a point of the Wine desktop."""
