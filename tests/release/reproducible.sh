@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Makes the release twice, from two fresh clones of the checkout's commit in
 # folders with paths of different lengths, with a different umask, time zone
-# and locale and at different times, and compares the bytes. Then checks
-# what a user checks: SHA256SUMS, the zip's entries, no build path in the exe.
+# and locale and at different times, both with the package manifests, and
+# compares the bytes of every file. Then checks what a user checks:
+# SHA256SUMS, the zip's entries, no build path in the exe, and manifests
+# that bind to this release's zip.
 #   reproducible.sh SOURCE_DIR WORK_DIR
 set -euo pipefail
 source=$(cd "$1" && pwd)
@@ -12,30 +14,37 @@ mkdir -p "$work"
 work=$(cd "$work" && pwd)
 a=$work/a
 b=$work/a-clone-whose-path-is-longer/b
+repository=example-owner/hushpane
 
 release() {  # clone umask TZ LC_ALL
     git clone -q "$source" "$1"
     echo "== tools/release in $1 (umask $2, TZ=$3, LC_ALL=$4)"
-    (umask "$2" && cd "$1" && env -u SOURCE_DATE_EPOCH TZ="$3" LC_ALL="$4" LANG="$4" tools/release)
+    (umask "$2" && cd "$1" && env -u SOURCE_DATE_EPOCH TZ="$3" LC_ALL="$4" LANG="$4" tools/release --repository $repository)
 }
 release "$a" 022 UTC C
 sleep 2  # the second run's clock is in another second, and another zip time unit
 release "$b" 077 KIR-14 C.UTF-8
 
 status=0
-for file in SHA256SUMS hushpane.exe hushpane-check.exe "$(cd "$a/dist" && ls hushpane-*-windows-x64.zip)"; do
+files=$(cd "$a/dist" && find . -type f | sort)
+if [ "$files" != "$(cd "$b/dist" && find . -type f | sort)" ]; then
+    echo "FAIL: the two releases hold different files"
+    status=1
+fi
+for file in $files; do
     if cmp "$a/dist/$file" "$b/dist/$file"; then
-        echo "same bytes: $file"
+        echo "same bytes: ${file#./}"
     else
-        echo "FAIL: $file differs between the two releases"
+        echo "FAIL: ${file#./} differs between the two releases"
         status=1
     fi
 done
 (cd "$b/dist" && sha256sum -c SHA256SUMS) || status=1
-if [ "$(cut -d' ' -f3 "$b/dist/SHA256SUMS" | sort | tr '\n' ' ')" != "$(cd "$b/dist" && ls | grep -v SHA256SUMS | sort | tr '\n' ' ')" ]; then
-    echo "FAIL: SHA256SUMS does not list exactly the other files of dist/"
+if [ "$(cut -d' ' -f3 "$b/dist/SHA256SUMS" | sort | tr '\n' ' ')" != "$(cd "$b/dist" && ls hushpane*.exe hushpane-*.zip | sort | tr '\n' ' ')" ]; then
+    echo "FAIL: SHA256SUMS does not list exactly the zip and the exes"
     status=1
 fi
+"$(command -v /usr/bin/python3 || command -v python3)" "$source/tests/release/manifests.py" "$b/dist" $repository || status=1
 for folder in "$a" "$b"; do
     for exe in hushpane.exe hushpane-check.exe; do
         if grep -q -F "$folder" "$folder/dist/$exe"; then

@@ -5,22 +5,31 @@
   dist/hushpane.exe                       the same exe, for checking on its own
   dist/hushpane-check.exe                 the check that a user runs on their own desktop
   dist/SHA256SUMS                         for the zip and both exes, as sha256sum -c reads it
+  dist/hushpane.json, dist/winget/        Scoop's and winget's manifests of the zip, for a
+                                          release published on GitHub as OWNER/NAME
 
-  release.py EXE CHECK_EXE VERSION_FILE SOURCE_DIR OUT_DIR
+  release.py EXE CHECK_EXE VERSION_FILE SOURCE_DIR OUT_DIR [--repository OWNER/NAME]
+
+Without --repository the origin remote names the repository, if it is on
+GitHub; with neither, no manifests are written.
 
 Byte for byte the same from the same commit: the entries come in a fixed
 order, with fixed attributes and with the commit's time (in UTC) as their
 time; nothing is read from the clock, the time zone, the locale or the umask.
 README.txt is the user guide cut from README.md, so the guide is written once.
 """
+import argparse
 import hashlib
 import os
 import re
+import shutil
 import subprocess
 import sys
 import time
 import zipfile
 from pathlib import Path
+
+import packages
 
 GUIDE_START = "<!-- user guide -->"
 GUIDE_END = "<!-- end of user guide -->"
@@ -99,10 +108,15 @@ def sha256(path):
 
 
 def main():
-    if len(sys.argv) != 6:
-        print(__doc__, file=sys.stderr)
-        return 2
-    exe, check_exe, version_file, source, out = (Path(arg) for arg in sys.argv[1:])
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    for name in ("exe", "check_exe", "version_file", "source", "out"):
+        parser.add_argument(name, type=Path)
+    parser.add_argument("--repository", help="OWNER/NAME of the GitHub repository whose release page holds the zip")
+    args = parser.parse_args()
+    exe, check_exe, version_file, source, out = args.exe, args.check_exe, args.version_file, args.source, args.out
+    repository = args.repository or packages.origin_repository(source)
+    if repository is not None and not packages.REPOSITORY.fullmatch(repository):
+        raise ReleaseError(f"--repository {repository}: give the GitHub repository as OWNER/NAME")
     version = version_file.read_text(encoding="ascii").strip()
     if not re.fullmatch(r"\d+\.\d+\.\d+", version):
         raise ReleaseError(f"unexpected version {version!r} in {version_file}")
@@ -116,8 +130,11 @@ def main():
     ]
 
     out.mkdir(parents=True, exist_ok=True)
-    for old in out.iterdir():  # an earlier release's files, which SHA256SUMS would not cover
-        if old.is_file() and (old.name in ("hushpane.exe", "SHA256SUMS") or old.name.startswith("hushpane-")):
+    for old in out.iterdir():  # an earlier release's files, which would not be this release's
+        if old.is_dir() and old.name == "winget":
+            shutil.rmtree(old)
+        elif old.is_file() and (old.name in ("hushpane.exe", "hushpane.json", "SHA256SUMS")
+                                or old.name.startswith("hushpane-")):
             old.unlink()
     archive = out / f"hushpane-{version}-windows-x64.zip"
     with zipfile.ZipFile(archive, "w") as zipped:
@@ -129,10 +146,17 @@ def main():
     sums = "".join(f"{sha256(out / name)}  {name}\n" for name in names)
     (out / "SHA256SUMS").write_text(sums, encoding="ascii", newline="\n")
 
+    manifests = [] if repository is None else packages.write(out, repository, version, sha256(archive), when)
+
     print(f"Hushpane {version}, from the source of {time.strftime('%Y-%m-%d %H:%M:%S UTC', time.gmtime(when))}:")
-    for path in [out / name for name in names] + [out / "SHA256SUMS"]:
+    for path in [out / name for name in names] + [out / "SHA256SUMS"] + manifests:
         print(f"  {path}  ({path.stat().st_size} bytes)")
     print(sums, end="")
+    if repository is None:
+        print("No Scoop or winget manifests written: they need the GitHub repository whose release page will hold "
+              "the zip; give it as tools/release --repository OWNER/NAME, or make it the origin remote.")
+    else:
+        print(f"Scoop and winget manifests for the zip at {packages.zip_url(repository, version)}")
     return 0
 
 
