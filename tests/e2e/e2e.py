@@ -117,11 +117,14 @@ class Case:
     def stdout_lines(self, process):
         return self.stdout_text(process).splitlines()
 
-    def start_check(self, *args):
-        """hushpane-check.exe --yes against the exe under test; its report is its standard output."""
-        report = self.logs / "report.txt"
-        process = self.desk.popen([self.desk.state["check"], "--yes", *args, windows_path(self.exe)],
-                                  self.logs / "check.log", stdout_path=report)
+    def start_check(self, *args, job=None, label="check"):
+        """hushpane-check.exe --yes against the exe under test, in a job of
+        hpprobe's when `job` says which; its report is its standard output."""
+        report = self.logs / ("report.txt" if label == "check" else f"{label}-report.txt")
+        command = [self.desk.state["check"], "--yes", *args, windows_path(self.exe)]
+        if job is not None:
+            command = [self.desk.probe_exe, "in-job", job, *command]
+        process = self.desk.popen(command, self.logs / f"{label}.log", stdout_path=report)
         process.stdout_path = report
         self.started.append(process)
         return process
@@ -341,12 +344,7 @@ def case_check_in_a_job(c):
     step's time-out does, ended that way in the middle of the run: its guard,
     which left the job, puts the desktop back. In a job that lets no process
     leave it, the check says at start what ending the job would do."""
-    probe, check = c.desk.probe_exe, c.desk.state["check"]
-    report = c.logs / "report.txt"
-    job = c.desk.popen([probe, "in-job", "breakaway", check, "--yes", windows_path(c.exe)], c.logs / "job.log",
-                       stdout_path=report)
-    job.stdout_path = report
-    c.started.append(job)
+    job = c.start_check(job="breakaway", label="breakaway")
     wait_until("the check's first check", lambda: "PASS 1" in c.stdout_text(job), 60)
     c.expect("its guard left the job" in c.stdout_text(job), "the check does not say that its guard left the job")
     job.kill()  # its job handle closes with it, and the job ends the check and Hushpane
@@ -354,11 +352,7 @@ def case_check_in_a_job(c):
     wait_until("the guard ending Hushpane", lambda: "hidden=none" in c.probe("hidden"), 30)
     c.expect_desktop_put_back()
 
-    kept = c.logs / "report-kept.txt"
-    job = c.desk.popen([probe, "in-job", "no-breakaway", check, "--yes", windows_path(c.exe)], c.logs / "kept.log",
-                       stdout_path=kept)
-    job.stdout_path = kept
-    c.started.append(job)
+    job = c.start_check(job="no-breakaway", label="no-breakaway")
     wait_until("the check's start", lambda: "NOTE system" in c.stdout_text(job), 60)
     c.expect("ending that job" in c.stdout_text(job), "the check does not say what ending its job would do")
     job.kill()
