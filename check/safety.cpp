@@ -1,5 +1,6 @@
 #include "check/check.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 HWND g_taskbars[MAX_TASKBARS];
@@ -166,8 +167,15 @@ int PutTaskbarsBack()
     for (int i = 0; i < g_taskbarCount; ++i) {
         changed += PutTaskbarBack(g_before[i]) ? 1 : 0;
     }
-    // Taskbars the shell made during the run are shown, if Hushpane hid them.
-    return changed + RestoreTaskbars();
+    // Taskbars the shell made during the run are shown, if Hushpane hid
+    // them; a recorded one keeps the alpha it was put back to.
+    HWND now[MAX_TASKBARS];
+    const int count = FindTaskbars(now, MAX_TASKBARS);
+    for (int i = 0; i < count; ++i) {
+        const HWND* recorded = std::find(g_taskbars, g_taskbars + g_taskbarCount, now[i]);
+        changed += recorded == g_taskbars + g_taskbarCount && Show(now[i]) ? 1 : 0;
+    }
+    return changed;
 }
 
 void PutBack()
