@@ -183,16 +183,14 @@ bool CheckMenu(std::string* detail)
         *detail += "; Escape not pressed, since neither Hushpane's thread nor the check holds the foreground (" +
                    Foreground(*g_hushpane) + ")";
     }
-    bool stopped = false;
     if (!closed) {
         RECT open = {};
         GetWindowRect(menu, &open);
         *detail += "; then ";
         const PressOutcome outcome = ClickCheckWindow(open, detail);
         closed = outcome == PRESS_MADE && AwaitNoMenu(*g_hushpane);
-        stopped = outcome == PRESS_REFUSED;
         *detail += closed ? ": it closed the menu"
-                   : stopped
+                   : outcome == PRESS_REFUSED
                        ? std::string("; so whether a click elsewhere closes the menu is not known: ") + DESKTOP_STOPPED
                        : ": the menu stayed open, so a user would be stuck with it";
     }

@@ -150,9 +150,9 @@ class Case:
     def helper(self, name, ready, *args):
         """hpprobe ARGS in a process of its own that the case ends, once it
         has said `ready`; what it says is read from its own standard output."""
-        helper = self.desk.popen([self.desk.probe_exe, *args], self.logs / f"{name}.log",
-                                 stdout_path=self.logs / f"{name}.stdout")
-        helper.stdout_path = self.logs / f"{name}.stdout"
+        said = self.logs / f"{name}.stdout"
+        helper = self.desk.popen([self.desk.probe_exe, *args], self.logs / f"{name}.log", stdout_path=said)
+        helper.stdout_path = said
         self.started.append(helper)
         wait_until(f"hpprobe {args[0]}", lambda: ready in self.stdout_text(helper), 30)
         return helper

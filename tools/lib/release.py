@@ -143,10 +143,11 @@ def main():
     (out / "hushpane.exe").write_bytes(exe_bytes)
     (out / "hushpane-check.exe").write_bytes(check_exe.read_bytes())
     names = (archive.name, "hushpane.exe", "hushpane-check.exe")
-    sums = "".join(f"{sha256(out / name)}  {name}\n" for name in names)
+    digests = {name: sha256(out / name) for name in names}
+    sums = "".join(f"{digest}  {name}\n" for name, digest in digests.items())
     (out / "SHA256SUMS").write_text(sums, encoding="ascii", newline="\n")
 
-    manifests = [] if repository is None else packages.write(out, repository, version, sha256(archive), when)
+    manifests = [] if repository is None else packages.write(out, repository, version, digests[archive.name], when)
 
     print(f"Hushpane {version}, from the source of {time.strftime('%Y-%m-%d %H:%M:%S UTC', time.gmtime(when))}:")
     for path in [out / name for name in names] + [out / "SHA256SUMS"] + manifests:
