@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
 """Checks what a built exe is, read with a PE parser.
 
-  check_exe.py [--without-cet REASON] hushpane|check EXE
+  check_exe.py [--without-cet REASON] [--ceiling KB] hushpane|check EXE
   check_exe.py --prove EXE
 
 Both shipped exes: 64-bit, importing only system DLLs, and carrying the
 mitigations a Windows security review asks for: ASLR with relocations,
 high-entropy VA, NX, an image base above 4 GB, no section both writable and
 executable, CET shadow-stack compatibility (unless --without-cet says why
-this build cannot have it) and a stack protector. hushpane.exe is also a GUI
+this build cannot have it) and a stack protector; and none claimed that is not
+there: Control Flow Guard's header bit only with the load configuration's
+function table and instrumented flag. --ceiling is the most hushpane.exe may
+weigh without libstdc++'s demangler. hushpane.exe is also a GUI
 program with icon group 101 of nine images and exactly one asInvoker
 manifest, and no other resources; hushpane-check.exe is a console program.
 --prove takes a good exe and shows that each mitigation check fails, naming
@@ -31,7 +34,8 @@ EXPECTED_ICONS = sorted([(16, 8), (32, 8), (48, 8), (16, 32), (32, 32), (48, 32)
 RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 
-HIGH_ENTROPY_VA, DYNAMIC_BASE, NX_COMPAT = 0x0020, 0x0040, 0x0100
+HIGH_ENTROPY_VA, DYNAMIC_BASE, NX_COMPAT, GUARD_CF = 0x0020, 0x0040, 0x0100, 0x4000
+GUARD_CF_INSTRUMENTED = 0x00000100
 RELOCS_STRIPPED = 0x0001
 SCN_EXECUTE, SCN_WRITE = 0x20000000, 0x80000000
 DEBUG_TYPE_EX_DLLCHARACTERISTICS, EX_CET_COMPAT = 20, 0x01
@@ -102,6 +106,16 @@ def cet_compatible(pe):
     return False
 
 
+def cfg_claimed_without_table(pe):
+    """The header says Control Flow Guard, but the load configuration does
+    not hold what makes it work (lld 14 sets the bit alone, silently)."""
+    if not pe.OPTIONAL_HEADER.DllCharacteristics & GUARD_CF:
+        return False
+    config = getattr(getattr(pe, "DIRECTORY_ENTRY_LOAD_CONFIG", None), "struct", None)
+    return not (config is not None and getattr(config, "GuardCFFunctionTable", 0)
+                and getattr(config, "GuardCFFunctionCount", 0) and getattr(config, "GuardFlags", 0) & GUARD_CF_INSTRUMENTED)
+
+
 def mitigations(pe):
     """Each mitigation, named as the failures name it: whether the exe has it."""
     characteristics = pe.OPTIONAL_HEADER.DllCharacteristics
@@ -121,7 +135,7 @@ def mitigations(pe):
     }
 
 
-def failures_of(pe, kind, without_cet=None):
+def failures_of(pe, kind, without_cet=None, ceiling_kb=None):
     failures = []
 
     def check(condition, what):
@@ -135,6 +149,12 @@ def failures_of(pe, kind, without_cet=None):
     for mitigation, present in mitigations(pe).items():
         if without_cet is None or not mitigation.startswith("CET"):
             check(present, f"no {mitigation}")
+    check(not cfg_claimed_without_table(pe), "claims Control Flow Guard (GUARD_CF in DllCharacteristics) without a "
+          "load configuration whose GuardCFFunctionTable is filled and whose GuardFlags say CF_INSTRUMENTED")
+    size = len(pe.__data__)
+    check(ceiling_kb is None or size <= ceiling_kb * 1024, f"{size} bytes, above the ceiling of {ceiling_kb} KB: "
+          "libstdc++'s verbose terminate handler, and with it its demangler and printf, is back (app/terminate.cpp "
+          "is what keeps it out)")
 
     found_imports = imports(pe)
     dlls = sorted(found_imports)
@@ -216,17 +236,22 @@ def prove(path):
 def main(argv):
     if argv[:1] == ["--prove"]:
         return prove(argv[1])
-    without_cet_reason = None
+    without_cet_reason = ceiling_kb = None
     if argv[:1] == ["--without-cet"]:
         without_cet_reason, argv = argv[1], argv[2:]
+    if argv[:1] == ["--ceiling"]:
+        ceiling_kb, argv = int(argv[1]), argv[2:]
     kind, path = argv
     pe = pefile.PE(path)
-    failures = failures_of(pe, kind, without_cet_reason)
+    failures = failures_of(pe, kind, without_cet_reason, ceiling_kb)
     print(f"{path}: {len(pe.__data__)} bytes, imports {', '.join(sorted(imports(pe)))}")
     for mitigation, present in mitigations(pe).items():
         skipped = without_cet_reason is not None and mitigation.startswith("CET")
         print(f"  {'yes' if present else 'no '}  {mitigation}" + (f" (not required: {without_cet_reason})"
                                                                    if skipped else ""))
+    cfg = pe.OPTIONAL_HEADER.DllCharacteristics & GUARD_CF
+    print(f"  {'yes' if cfg else 'no '}  Control Flow Guard" + (" claimed, without its table" if cfg and
+                                                               cfg_claimed_without_table(pe) else ""))
     for failure in failures:
         print(f"FAIL: {failure}")
     return 1 if failures else 0
