@@ -1,50 +1,45 @@
 #include "check/check.h"
 
-namespace {
-
 const char HOTKEY_LINE[] = "Failed to register hot key for Hushpane.";
 
-Copy* g_hushpane = nullptr;  // the copy that checks 1 to 7 use
-HWND g_hidden = nullptr;     // its message-only window
+static Copy* g_hushpane = nullptr;  // the copy that checks 1 to 7 use
+static HWND g_hidden = nullptr;     // its message-only window
 
-bool CheckStart(std::string* detail)
+static bool CheckStart(std::string* detail)
 {
     const ULONGLONG start = GetTickCount64();
     g_hushpane = StartHushpane(detail);
     if (g_hushpane == nullptr) {
         return false;
     }
-    const Copy& copy = *g_hushpane;
     const bool hidden = WaitFor([] { return AllTaskbars(0); }, 5000);
     *detail = hidden ? Format("every taskbar layered with alpha 0 after %.2f s", SecondsSince(start))
                      : "within 5 s the taskbars read " + TaskbarsNow();
-    g_hidden = AwaitHushpaneWindow(copy);
+    g_hidden = AwaitHushpaneWindow(*g_hushpane);
     if (g_hidden == nullptr) {
-        *detail += "; no message-only window" + (Running(copy) ? "" : "; " + EndedHow(copy));
+        *detail += "; no message-only window" + (Running(*g_hushpane) ? "" : "; " + EndedHow(*g_hushpane));
         return false;
     }
-    wchar_t title[64] = {};
-    GetWindowTextW(g_hidden, title, 64);
-    *detail += Format("; message-only window %s of process %lu", Quoted(Utf8(title)).c_str(), copy.pid);
     std::string how;
     const bool icon = WaitFor([&] { return IconPresent(g_hidden, &how); }, 2000);
-    *detail += (icon ? "; icon added: " : "; icon not found: ") + how;
-    HWND shown = FindVisibleWindow(nullptr, copy.pid);
-    *detail += shown == nullptr ? "; no visible window" : "; a visible window of class " + WindowClass(shown);
+    HWND shown = FindVisibleWindow(nullptr, g_hushpane->pid);
     const std::string output = ReadOutput(*g_hushpane);
-    *detail += output.empty() ? "; nothing on standard output" : "; standard output " + Quoted(output);
+    *detail += "; message-only window " + Quoted(TitleOf(g_hidden)) + Format(" of process %lu", g_hushpane->pid) +
+               (icon ? "; icon added: " : "; icon not found: ") + how +
+               (shown == nullptr ? "; no visible window" : "; a visible window of class " + WindowClass(shown)) +
+               (output.empty() ? "; nothing on standard output" : "; standard output " + Quoted(output));
     return hidden && icon && shown == nullptr && output.empty();
 }
 
-bool CheckPeek(std::string* detail)
+static bool CheckPeek(std::string* detail)
 {
-    // The hot key takes the 0; the Ctrl goes to whoever holds the foreground, which the check takes first.
-    std::string click;
-    HWND holder = TakeForeground(&click);
-    const std::string dropped = InputDropped();
-    const bool sent = PressCtrl0();
-    *detail = HeldText(holder, click) + (holder == CheckWindow() ? "; " : ", which got the Ctrl of Ctrl+0; ") +
-              (sent ? "Ctrl+0 sent" : "Ctrl+0 sent but " + BlockedInput()) + dropped;
+    // The hot key takes the 0; the Ctrl goes to the foreground, which must be the check's own window.
+    TakeForeground(detail);
+    *detail += "; ";
+    if (!PressCtrl0(detail)) {
+        *detail += std::string("; ") + DESKTOP_STOPPED;
+        return false;
+    }
     const ULONGLONG pressed = GetTickCount64();
     if (!WaitFor([] { return AllTaskbars(255); }, 1000)) {
         *detail += "; within 1 s the taskbars read " + TaskbarsNow();
@@ -52,62 +47,49 @@ bool CheckPeek(std::string* detail)
     }
     *detail += Format("; alpha 255 after %.2f s", SecondsSince(pressed));
     LookAtTaskbars(true);
-    const DWORD untilNineteen = static_cast<DWORD>(19000 - (GetTickCount64() - pressed));
-    if (WaitFor([] { return !AllTaskbars(255) || !Running(*g_hushpane); }, untilNineteen) || g_interrupted) {
+    if (WaitFor([] { return !AllTaskbars(255) || !Running(*g_hushpane); },
+                static_cast<DWORD>(19000 - (GetTickCount64() - pressed))) ||
+        g_interrupted) {
         *detail += Format("; at %.2f s ", SecondsSince(pressed)) +
                    (Running(*g_hushpane) ? "the taskbars read " + TaskbarsNow() : EndedHow(*g_hushpane));
         return false;
     }
     *detail += Format("; still 255 at %.2f s; ", SecondsSince(pressed));
-    const DWORD untilTwentyOne = static_cast<DWORD>(21000 - (GetTickCount64() - pressed));
-    if (!WaitFor([] { return AllTaskbars(0); }, untilTwentyOne)) {
+    if (!WaitFor([] { return AllTaskbars(0); }, static_cast<DWORD>(21000 - (GetTickCount64() - pressed)))) {
         *detail += "at 21 s the taskbars read " + TaskbarsNow();
-        // The next checks start once a longer peek is over.
-        WaitFor([] { return AllTaskbars(0) || !Running(*g_hushpane); }, 30000);
+        WaitFor([] { return AllTaskbars(0) || !Running(*g_hushpane); }, 30000);  // the next checks start after it
         return false;
     }
     *detail += Format("0 again at %.2f s", SecondsSince(pressed));
     return true;
 }
 
-// The texts and buttons of a message box, as another program reads them.
-struct BoxText {
-    std::string texts;
-    std::string buttons;
-};
-
-BOOL CALLBACK ReadBoxChild(HWND child, LPARAM data)
+// The texts and the buttons of a message box, as another program reads them.
+static BOOL CALLBACK ReadBoxChild(HWND child, LPARAM data)
 {
-    auto* box = reinterpret_cast<BoxText*>(data);
-    wchar_t text[256] = {};
-    if (GetWindowTextW(child, text, 256) > 0) {
-        std::string& list = WindowClass(child) == "Button" ? box->buttons : box->texts;
-        list += (list.empty() ? "" : ", ") + Quoted(Utf8(text));
-    }
+    std::string* lists = reinterpret_cast<std::string*>(data);
+    std::string& list = lists[WindowClass(child) == "Button" ? 1 : 0];
+    const std::string text = TitleOf(child);
+    list += text.empty() ? "" : (list.empty() ? "" : ", ") + Quoted(text);
     return TRUE;
 }
 
-bool CheckLeftClick(std::string* detail)
+static bool CheckLeftClick(std::string* detail)
 {
-    *detail = "WM_LBUTTONUP sent, " + ClickIcon(*g_hushpane, WM_LBUTTONUP);
+    ClickIcon(*g_hushpane, WM_LBUTTONUP, detail);
     HWND box = nullptr;
     if (!WaitFor([&] { return (box = FindVisibleWindow(L"#32770", g_hushpane->pid)) != nullptr; }, 3000)) {
         *detail += "; no box of Hushpane's within 3 s";
         return false;
     }
-    wchar_t caption[128] = {};
-    GetWindowTextW(box, caption, 128);
-    BoxText contents;
-    EnumChildWindows(box, ReadBoxChild, reinterpret_cast<LPARAM>(&contents));
-    HWND owner = GetWindow(box, GW_OWNER);
-    const bool right = Utf8(caption) == "Hushpane" && contents.texts == Quoted("Left Click on Tray Icon!") &&
-                       contents.buttons == Quoted("OK");
-    *detail += "; its box opened (" + Foreground(*g_hushpane) + ")";
-    *detail += Format(": a box of process %lu, owner %s, caption %s, text %s, buttons %s", g_hushpane->pid,
-                      owner == g_hidden  ? "its hidden window"
-                      : owner == nullptr ? "none"
-                                         : "another window",
-                      Quoted(Utf8(caption)).c_str(), contents.texts.c_str(), contents.buttons.c_str());
+    std::string lists[2];  // texts, buttons
+    EnumChildWindows(box, ReadBoxChild, reinterpret_cast<LPARAM>(lists));
+    const bool owned = GetWindow(box, GW_OWNER) == g_hidden;
+    const bool right =
+        TitleOf(box) == "Hushpane" && lists[0] == Quoted("Left Click on Tray Icon!") && lists[1] == Quoted("OK");
+    *detail += "; its box opened (" + Foreground(*g_hushpane) + Format("): a box of process %lu, ", g_hushpane->pid) +
+               (owned ? "owned by its hidden window" : "not owned by its hidden window") + ", caption " +
+               Quoted(TitleOf(box)) + ", text " + lists[0] + ", buttons " + lists[1];
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     const bool closed = WaitFor([&] { return !IsWindowVisible(box); }, 2000);
     const bool unchanged = closed && KeepsAlpha(0, 1000);
@@ -116,121 +98,84 @@ bool CheckLeftClick(std::string* detail)
     return right && unchanged;
 }
 
-// A menu that neither Escape nor a click elsewhere closes is closed the only
-// way left, by an item: Pause, and Pause again from a new menu, leave the
-// program as it was.
-void CloseByPausingTwice(HWND menu, std::string* detail)
+// The items as MN_GETHMENU gives them; Wine's menus only their own process reads.
+static bool MenuItemsRight(HWND menuWindow, std::string* detail)
 {
-    *detail += "; closed by choosing Pause twice: ";
-    ULONGLONG chosen = 0;
-    if (ClickMenuItem(menu, PAUSE_ITEM, detail, &chosen) != PRESS_MADE || !AwaitNoMenu(*g_hushpane)) {
-        *detail += "; the menu stayed open";
-        return;
-    }
-    *detail += WaitFor([] { return AllTaskbars(255); }, 1500) ? "; alpha 255; " : "; no alpha 255; ";
-    ChooseFromMenu(*g_hushpane, PAUSE_ITEM, detail, &chosen);
-    *detail += WaitFor([] { return AllTaskbars(0); }, 1500) ? "alpha 0" : "no alpha 0";
-}
-
-// The items as MN_GETHMENU gives them; under Wine only the menu's own
-// process can read a menu, so there the items are proven by checks 5 and 7.
-bool MenuItemsRight(HWND menuWindow, std::string* detail)
-{
-    HMENU menu = MenuOfWindow(menuWindow);
-    const int count = GetMenuItemCount(menu);
+    DWORD_PTR menu = 0;
+    SendMessageTimeoutW(menuWindow, MN_GETHMENU, 0, 0, SMTO_ABORTIFHUNG, 1000, &menu);
+    const int count = GetMenuItemCount(reinterpret_cast<HMENU>(menu));
     std::string items;
     for (int i = 0; i < count; ++i) {
         wchar_t text[64] = {};
-        GetMenuStringW(menu, static_cast<UINT>(i), text, 64, MF_BYPOSITION);
+        GetMenuStringW(reinterpret_cast<HMENU>(menu), static_cast<UINT>(i), text, 64, MF_BYPOSITION);
         items += (i > 0 ? ", " : "") + Quoted(Utf8(text));
     }
     if (count >= 0) {
         *detail += "items " + items + " (read with MN_GETHMENU)";
         return items == Quoted("Pause") + ", " + Quoted("Exit");
     }
-    if (UnderWine()) {
-        *detail += "its items cannot be read from another process under Wine (it keeps menus per process), so "
-                   "checks 5 and 7 prove them by position and effect";
-        return true;
-    }
-    *detail += "its items could not be read: MN_GETHMENU gave no menu whose items another program can read, so the "
-               "labels \"Pause\" and \"Exit\" are not proven";
-    return false;
+    *detail += UnderWine() ? "its items cannot be read from another process under Wine (it keeps menus per process), "
+                             "so checks 5 and 7 prove them by position and effect"
+                           : "its items could not be read: MN_GETHMENU gave no menu whose items another program can "
+                             "read, so the labels \"Pause\" and \"Exit\" are not proven";
+    return UnderWine();
 }
 
-bool CheckMenu(std::string* detail)
+static bool CheckMenu(std::string* detail)
 {
-    HWND menu = OpenMenu(*g_hushpane, detail);
+    bool checkHeld = false;
+    HWND menu = OpenMenu(*g_hushpane, detail, &checkHeld);
     if (menu == nullptr) {
         return false;
     }
-    if (g_checkHeldForeground && !HushpaneHoldsForeground(*g_hushpane)) {
+    if (checkHeld && !HushpaneHoldsForeground(*g_hushpane)) {
         *detail += "the check held the foreground and let Hushpane take it, yet Hushpane's thread did not: that is "
                    "Hushpane's own doing on this desktop (its SetForegroundWindow on its message-only window before "
                    "the menu); ";
     }
     const bool itemsRight = MenuItemsRight(menu, detail);
-    bool closed = false;
+    *detail += "; ";
     // A key goes to whoever holds the foreground: to a user's dialog, or a full-screen program, if not to us.
-    if (KeysReachOnlyUs(*g_hushpane)) {
-        *detail += "; Escape pressed (" + Foreground(*g_hushpane) + ")" + InputDropped();
-        if (!TapKey(VK_ESCAPE)) {
-            *detail += " but " + BlockedInput();
-        }
-        closed = AwaitNoMenu(*g_hushpane);
-        *detail += closed ? ": it closed the menu" : ": the menu stayed open";
-    } else {
-        *detail += "; Escape not pressed, since neither Hushpane's thread nor the check holds the foreground (" +
-                   Foreground(*g_hushpane) + ")";
-    }
+    bool closed = PressEscape(*g_hushpane, detail) && AwaitNoMenu(*g_hushpane);
     if (!closed) {
         RECT open = {};
         GetWindowRect(menu, &open);
-        *detail += "; then ";
-        const PressOutcome outcome = ClickCheckWindow(open, detail);
-        closed = outcome == PRESS_MADE && AwaitNoMenu(*g_hushpane);
-        *detail += closed ? ": it closed the menu"
-                   : outcome == PRESS_REFUSED
-                       ? std::string("; so whether a click elsewhere closes the menu is not known: ") + DESKTOP_STOPPED
-                       : ": the menu stayed open, so a user would be stuck with it";
+        *detail += "; the menu is open; then ";
+        if (!ClickCheckWindow(open, detail)) {
+            *detail += std::string("; so whether a click elsewhere closes the menu is not known: ") + DESKTOP_STOPPED;
+            return false;
+        }
+        closed = AwaitNoMenu(*g_hushpane);
     }
-    if (!closed) {
-        CloseByPausingTwice(menu, detail);
-    }
-    const bool unchanged = AwaitNoMenu(*g_hushpane) && KeepsAlpha(0, 1000) && Running(*g_hushpane);
-    *detail += unchanged ? "; nothing changed" : "; then the taskbars read " + TaskbarsNow();
-    return itemsRight && closed && unchanged;
+    const bool unchanged = closed && KeepsAlpha(0, 1000) && Running(*g_hushpane);
+    *detail += (closed ? ": it closed the menu" : ": the menu stayed open, so a user would be stuck with it") +
+               (unchanged ? "; nothing changed" : "; then the taskbars read " + TaskbarsNow());
+    return itemsRight && unchanged;
 }
 
-// Pause from the menu: the taskbars take that alpha and keep it.
-bool Pause(int alpha, std::string* detail)
+// Pause from the menu, twice: the taskbars take alpha 255 and keep it, then 0.
+static bool CheckPause(std::string* detail)
 {
-    ULONGLONG chosen = 0;
-    if (!ChooseFromMenu(*g_hushpane, PAUSE_ITEM, detail, &chosen)) {
-        return false;
-    }
-    if (!WaitFor([alpha] { return AllTaskbars(alpha); }, 1500)) {
-        *detail += "within 1.5 s the taskbars read " + TaskbarsNow();
-        return false;
-    }
-    *detail += Format("alpha %d after %.2f s", alpha, SecondsSince(chosen));
-    if (!KeepsAlpha(alpha, 1000) || !Running(*g_hushpane)) {
-        *detail += ", then " + (Running(*g_hushpane) ? TaskbarsNow() : EndedHow(*g_hushpane));
-        return false;
+    for (const int alpha : {255, 0}) {
+        ULONGLONG chosen = 0;
+        if (!ChooseFromMenu(*g_hushpane, PAUSE_ITEM, detail, &chosen)) {
+            return false;
+        }
+        if (!WaitFor([alpha] { return AllTaskbars(alpha); }, 1500)) {
+            *detail += "within 1.5 s the taskbars read " + TaskbarsNow();
+            return false;
+        }
+        *detail += Format("alpha %d after %.2f s", alpha, SecondsSince(chosen));
+        if (!KeepsAlpha(alpha, 1000) || !Running(*g_hushpane)) {
+            *detail += ", then " + (Running(*g_hushpane) ? TaskbarsNow() : EndedHow(*g_hushpane));
+            return false;
+        }
+        *detail += alpha == 255 ? "; again: " : "";
     }
     return true;
 }
 
-bool CheckPause(std::string* detail)
-{
-    if (!Pause(255, detail)) {
-        return false;
-    }
-    *detail += "; again: ";
-    return Pause(0, detail);
-}
-
-bool CheckCloseRefused(std::string* detail)
+static bool CheckCloseRefused(std::string* detail)
 {
     DWORD_PTR result = 0;
     const bool answered = SendMessageTimeoutW(g_hidden, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 2000, &result) != 0;
@@ -247,9 +192,8 @@ bool CheckCloseRefused(std::string* detail)
     return window && icon && running && AllTaskbars(0);
 }
 
-// Exit from the menu: the copy ends with status 1 within 2 s, its window and
-// icon gone, and every taskbar left layered and opaque.
-bool ExitFromMenu(Copy& copy, HWND window, std::string* detail)
+// Exit from the menu: status 1 within 2 s, window and icon gone, every taskbar layered and opaque.
+static bool ExitFromMenu(const Copy& copy, HWND window, std::string* detail)
 {
     ULONGLONG chosen = 0;
     if (!ChooseFromMenu(copy, EXIT_ITEM, detail, &chosen)) {
@@ -272,12 +216,7 @@ bool ExitFromMenu(Copy& copy, HWND window, std::string* detail)
     return status == 1 && restored && windowGone && iconGone;
 }
 
-bool CheckExit(std::string* detail)
-{
-    return ExitFromMenu(*g_hushpane, g_hidden, detail);
-}
-
-bool CheckHotKeyTaken(std::string* detail)
+static bool CheckHotKeyTaken(std::string* detail)
 {
     // From the desktop as the user had it: no copy left, every taskbar as before the run.
     EndCopies();
@@ -291,35 +230,23 @@ bool CheckHotKeyTaken(std::string* detail)
     bool passed = false;
     if (copy != nullptr) {
         const bool hidden = WaitFor([] { return AllTaskbars(0); }, 5000);
-        *detail = "the check holds Ctrl+0; " +
-                  (hidden ? Format("a new Hushpane hid the taskbars after %.2f s", SecondsSince(start))
-                          : "within 5 s a new Hushpane left the taskbars " + TaskbarsNow());
         WaitFor([&] { return ReadOutput(*copy).find('\n') != std::string::npos || !Running(*copy); }, 2000);
         const std::string output = ReadOutput(*copy);
         const bool exact = output == HOTKEY_LINE + std::string("\r\n") || output == HOTKEY_LINE + std::string("\n");
-        *detail += "; standard output " + Quoted(output) + (exact ? "; " : ", not exactly the line; ");
+        *detail = "the check holds Ctrl+0; " +
+                  (hidden ? Format("a new Hushpane hid the taskbars after %.2f s", SecondsSince(start))
+                          : "within 5 s a new Hushpane left the taskbars " + TaskbarsNow()) +
+                  "; standard output " + Quoted(output) + (exact ? "; " : ", not exactly the line; ");
         passed = ExitFromMenu(*copy, AwaitHushpaneWindow(*copy), detail) && hidden && exact;
     }
     UnregisterHotKey(nullptr, 1);
     return passed;
 }
 
-// Checks 2 to 7 go on with the copy that check 1 started.
-bool FirstCopyRunning(std::string* detail)
-{
-    if (g_hushpane != nullptr && Running(*g_hushpane) && g_hidden != nullptr) {
-        return true;
-    }
-    *detail = "not run: " + (g_hushpane == nullptr   ? std::string("Hushpane did not start")
-                             : !Running(*g_hushpane) ? EndedHow(*g_hushpane)
-                                                     : std::string("Hushpane has no message-only window"));
-    return false;
-}
-
 struct Check {
     const char* name;
     bool (*run)(std::string* detail);
-    bool usesFirstCopy;
+    bool usesFirstCopy;  // checks 2 to 7 go on with the copy that check 1 started
 };
 
 const Check CHECKS[] = {{"start", CheckStart, false},
@@ -328,10 +255,8 @@ const Check CHECKS[] = {{"start", CheckStart, false},
                         {"menu", CheckMenu, true},
                         {"pause", CheckPause, true},
                         {"close refused", CheckCloseRefused, true},
-                        {"exit", CheckExit, true},
+                        {"exit", [](std::string* detail) { return ExitFromMenu(*g_hushpane, g_hidden, detail); }, true},
                         {"hot key taken", CheckHotKeyTaken, false}};
-
-}  // namespace
 
 void RunChecks(const wchar_t* screenshot)
 {
@@ -341,8 +266,13 @@ void RunChecks(const wchar_t* screenshot)
             break;
         }
         std::string detail;
-        const bool passed = (!check.usesFirstCopy || FirstCopyRunning(&detail)) && check.run(&detail);
-        Report(++number, check.name, passed, detail);
+        const bool ready = !check.usesFirstCopy || (g_hidden != nullptr && Running(*g_hushpane));
+        if (!ready) {
+            detail = "not run: " + (g_hushpane == nullptr  ? std::string("Hushpane did not start")
+                                    : Running(*g_hushpane) ? std::string("Hushpane has no message-only window")
+                                                           : EndedHow(*g_hushpane));
+        }
+        Report(++number, check.name, ready && check.run(&detail), detail);
         if (number == 1 && !g_interrupted) {
             NoteIntegrity(g_hushpane != nullptr && Running(*g_hushpane) ? g_hushpane->pid : 0);
             LookAtTaskbars(false);
@@ -358,5 +288,4 @@ void RunChecks(const wchar_t* screenshot)
             NoteWhatTheEyeSees();  // captured while hidden after check 1, while shown during the peek
         }
     }
-    NoteMenuForeground();
 }

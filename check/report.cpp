@@ -1,5 +1,6 @@
 #include "check/check.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
@@ -18,10 +19,9 @@ std::string Format(const char* format, ...)
 
 std::string Utf8(const std::wstring& text)
 {
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], size, nullptr, nullptr);
+    std::string bytes(text.size() * 3, '\0');
+    bytes.resize(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+                                                         &bytes[0], static_cast<int>(bytes.size()), nullptr, nullptr)));
     return bytes;
 }
 
@@ -32,12 +32,10 @@ double SecondsSince(ULONGLONG start)
 
 void Report(int number, const char* name, bool passed, const std::string& detail)
 {
-    // Whatever an interruption cut short is not a finding about Hushpane.
-    if (g_interrupted) {
-        return;
+    if (!g_interrupted) {  // what an interruption cut short is no finding about Hushpane
+        ++(passed ? g_passed : g_failed);
+        std::printf("%s %d %s: %s\n", passed ? "PASS" : "FAIL", number, name, detail.c_str());
     }
-    ++(passed ? g_passed : g_failed);
-    std::printf("%s %d %s: %s\n", passed ? "PASS" : "FAIL", number, name, detail.c_str());
 }
 
 void Note(const std::string& line)
@@ -61,28 +59,36 @@ std::string WindowClass(HWND window)
     return Utf8(name);
 }
 
-std::string ProcessText(DWORD pid)
+std::string TitleOf(HWND window)
 {
-    std::string text = Format("process %lu", pid);
+    wchar_t text[256] = {};
+    GetWindowTextW(window, text, 256);
+    return Utf8(text);
+}
+
+std::string ImageName(DWORD pid)
+{
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    const bool read = process != nullptr && QueryFullProcessImageNameW(process, 0, path, &size);
     if (process != nullptr) {
-        wchar_t path[MAX_PATH] = {};
-        DWORD size = MAX_PATH;
-        if (QueryFullProcessImageNameW(process, 0, path, &size)) {
-            const std::wstring image(path, size);
-            text += " (" + Utf8(image.substr(image.find_last_of(L"\\/") + 1)) + ")";
-        }
         CloseHandle(process);
     }
-    return text;
+    const std::wstring image(path, read ? size : 0);
+    return Utf8(image.substr(image.find_last_of(L"\\/") + 1));
+}
+
+std::string ProcessText(DWORD pid)
+{
+    const std::string image = ImageName(pid);
+    return Format("process %lu", pid) + (image.empty() ? "" : " (" + image + ")");
 }
 
 std::string WindowText(HWND window)
 {
-    if (window == nullptr) {
-        return "no window";
-    }
-    return "a window of class " + WindowClass(window) + " of " + ProcessText(WindowProcess(window));
+    return window == nullptr ? "no window"
+                             : "a window of class " + WindowClass(window) + " of " + ProcessText(WindowProcess(window));
 }
 
 std::string PointText(POINT point)
@@ -97,26 +103,18 @@ std::string RectText(const RECT& rect)
 
 std::string Describe(const TaskbarState& state)
 {
-    if (state.window == nullptr || !IsWindow(state.window)) {
-        return "gone";
-    }
-    if (!state.layered) {
-        return "not layered";
-    }
-    if (!state.alphaKnown) {
-        return "layered, no alpha set";
-    }
-    return Format("layered, alpha %d%s", state.alpha, (state.flags & LWA_ALPHA) != 0 ? "" : " (without LWA_ALPHA)");
+    return state.window == nullptr ? "gone"
+           : !state.layered        ? "not layered"
+           : !state.alphaKnown     ? "layered, no alpha set"
+                                   : Format("layered, alpha %d%s", state.alpha,
+                                        (state.flags & LWA_ALPHA) != 0 ? "" : " (without LWA_ALPHA)");
 }
 
 bool AllTaskbars(int alpha)
 {
-    for (int i = 0; i < g_taskbarCount; ++i) {
-        if (!HasAlpha(ReadTaskbar(g_taskbars[i]), alpha)) {
-            return false;
-        }
-    }
-    return g_taskbarCount > 0;
+    return g_taskbarCount > 0 && std::all_of(g_before, g_before + g_taskbarCount, [alpha](const TaskbarState& before) {
+               return HasAlpha(ReadTaskbar(before.window), alpha);
+           });
 }
 
 bool KeepsAlpha(int alpha, DWORD duration)
@@ -128,7 +126,7 @@ std::string TaskbarsNow()
 {
     std::string text;
     for (int i = 0; i < g_taskbarCount; ++i) {
-        text += (i > 0 ? "; " : "") + WindowClass(g_taskbars[i]) + " " + Describe(ReadTaskbar(g_taskbars[i]));
+        text += (i > 0 ? "; " : "") + WindowClass(g_before[i].window) + " " + Describe(ReadTaskbar(g_before[i].window));
     }
     return text;
 }

@@ -1,101 +1,87 @@
-// What the eye sees of each taskbar: a backdrop of the check's own, of a
-// known colour and a few pixels larger, is put right behind it, and the
-// backdrop's rectangle is captured from the screen while Hushpane hides the
-// taskbar and while it shows it. The share of the taskbar's pixels in that
-// colour says whether the taskbar vanished, which the stored alpha alone does
-// not prove (Windows 11 draws its taskbar's content with XAML inside the
-// window); the strip of backdrop around it says whether the screen shows that
-// colour as it is at all (a colour filter, HDR or colour management may not).
+// What the eye sees of each taskbar, captured hidden and shown with a backdrop
+// of a known colour right behind it: the share of its pixels in that colour
+// says whether it vanished, which its alpha does not prove (Windows 11 draws it
+// with XAML); the strip around it, whether the screen shows that colour at all.
 #include "check/check.h"
 
 #include <shellapi.h>
+#include <wincodec.h>
 
-#include <vector>
-
-namespace {
+#include <cstdlib>
+#include <cwchar>
 
 constexpr int NOT_SEEN = -1;
 constexpr int STRIP_PX = 4;             // the backdrop's margin around the taskbar, at 96 dpi
 constexpr int STRIP_TRUE_PERCENT = 95;  // below it, the screen does not show the colour as it is
+constexpr int VISIBLE_BELOW = 90;       // a share below it: the taskbar hid part of its backdrop
 
 struct Sight {
-    int share;  // percent of the taskbar's pixels in the colour
-    int strip;  // percent of the strip's pixels in the colour; NOT_SEEN when there is no strip on the monitor
+    int share = NOT_SEEN;  // percent of the taskbar's pixels in the colour
+    int strip = NOT_SEEN;  // of the backdrop around it; NOT_SEEN when none of it lies on the monitor
 };
 
-Sight g_sights[MAX_TASKBARS][2];  // [0] hidden, [1] shown
-bool g_looked[2] = {false, false};
+static Sight g_sights[MAX_TASKBARS][2];  // [0] hidden, [1] shown
 
-bool Near(DWORD value, BYTE wanted)
+// The screen's pixels in `rect`, 32 bits each, top-down, blue in the low byte, layered
+// windows included (without CAPTUREBLT they are left out, and every taskbar looks invisible).
+static HBITMAP CaptureScreen(const RECT& rect, const DWORD** pixels)
 {
-    // Allows for a screen of fewer colours.
-    const DWORD centre = wanted;
-    return value + 16 >= centre && value <= centre + 16;
-}
-
-// A pixel of a 32-bit capture (blue in the low byte) in the backdrop's colour.
-bool IsBackdrop(DWORD pixel)
-{
-    return Near((pixel >> 16) & 0xFF, GetRValue(BACKDROP_COLOUR)) &&
-           Near((pixel >> 8) & 0xFF, GetGValue(BACKDROP_COLOUR)) && Near(pixel & 0xFF, GetBValue(BACKDROP_COLOUR));
-}
-
-int Percent(size_t part, size_t whole)
-{
-    return whole == 0 ? NOT_SEEN : static_cast<int>(part * 100 / whole);
-}
-
-// Captures `whole` from the screen: how much of `inner` (a part of it), and
-// of the rest, shows the backdrop's colour.
-Sight Capture(const RECT& whole, const RECT& inner)
-{
-    const int width = whole.right - whole.left;
-    const int height = whole.bottom - whole.top;
-    Sight sight = {NOT_SEEN, NOT_SEEN};
-    if (width <= 0 || height <= 0) {
-        return sight;
-    }
     BITMAPINFO format = {};
     format.bmiHeader.biSize = sizeof(format.bmiHeader);
-    format.bmiHeader.biWidth = width;
-    format.bmiHeader.biHeight = -height;  // top-down
+    format.bmiHeader.biWidth = rect.right - rect.left;
+    format.bmiHeader.biHeight = rect.top - rect.bottom;
     format.bmiHeader.biPlanes = 1;
     format.bmiHeader.biBitCount = 32;
-    format.bmiHeader.biCompression = BI_RGB;
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     void* bits = nullptr;
     HBITMAP picture = CreateDIBSection(screen, &format, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (picture != nullptr) {
-        HGDIOBJ previous = SelectObject(memory, picture);
-        // Without CAPTUREBLT the capture leaves layered windows out, and every
-        // taskbar would look invisible.
-        if (BitBlt(memory, 0, 0, width, height, screen, whole.left, whole.top, SRCCOPY | CAPTUREBLT)) {
-            GdiFlush();
-            const auto* pixel = static_cast<const DWORD*>(bits);  // row by row, top-down
-            size_t counts[2] = {0, 0};                            // inner, strip
-            size_t matching[2] = {0, 0};                          // of them, in the colour
-            for (LONG y = whole.top; y < whole.bottom; ++y) {
-                for (LONG x = whole.left; x < whole.right; ++x, ++pixel) {
-                    const size_t part = PtInRect(&inner, {x, y}) ? 0 : 1;
-                    ++counts[part];
-                    matching[part] += IsBackdrop(*pixel) ? 1U : 0U;
-                }
-            }
-            sight = {Percent(matching[0], counts[0]), Percent(matching[1], counts[1])};
-        }
-        SelectObject(memory, previous);
+    HGDIOBJ previous = SelectObject(memory, picture);
+    if (picture != nullptr && !BitBlt(memory, 0, 0, rect.right - rect.left, rect.bottom - rect.top, screen, rect.left,
+                                      rect.top, SRCCOPY | CAPTUREBLT)) {
         DeleteObject(picture);
+        picture = nullptr;
     }
+    SelectObject(memory, previous);
+    GdiFlush();
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
+    *pixels = static_cast<const DWORD*>(bits);
+    return picture;
+}
+
+static bool IsBackdrop(DWORD pixel)
+{
+    const int tolerance = 16;  // for a screen of fewer colours
+    return std::abs(static_cast<int>((pixel >> 16) & 0xFF) - GetRValue(BACKDROP_COLOUR)) <= tolerance &&
+           std::abs(static_cast<int>((pixel >> 8) & 0xFF) - GetGValue(BACKDROP_COLOUR)) <= tolerance &&
+           std::abs(static_cast<int>(pixel & 0xFF) - GetBValue(BACKDROP_COLOUR)) <= tolerance;
+}
+
+// Captures `whole`: how much of `inner` (a part of it), and of the rest, shows the backdrop's colour.
+static Sight Capture(const RECT& whole, const RECT& inner)
+{
+    const DWORD* pixel = nullptr;
+    HBITMAP picture = CaptureScreen(whole, &pixel);
+    long counts[2] = {0, 0};  // inner, strip; then of them, in the colour
+    long matching[2] = {0, 0};
+    for (LONG y = whole.top; picture != nullptr && y < whole.bottom; ++y) {
+        for (LONG x = whole.left; x < whole.right; ++x, ++pixel) {
+            const int part = PtInRect(&inner, {x, y}) ? 0 : 1;
+            ++counts[part];
+            matching[part] += IsBackdrop(*pixel) ? 1 : 0;
+        }
+    }
+    DeleteObject(picture);
+    Sight sight;
+    sight.share = counts[0] == 0 ? NOT_SEEN : static_cast<int>(matching[0] * 100 / counts[0]);
+    sight.strip = counts[1] == 0 ? NOT_SEEN : static_cast<int>(matching[1] * 100 / counts[1]);
     return sight;
 }
 
-// The taskbar's rectangle and the backdrop's, both within the taskbar's
-// monitor: an auto-hide taskbar lies mostly off the screen, which a capture
-// gives as black.
-void Rects(HWND taskbar, RECT* bar, RECT* backdrop)
+// The taskbar's rectangle and the backdrop's, both within the taskbar's monitor: an
+// auto-hide taskbar lies mostly off the screen, which a capture gives as black.
+static void Rects(HWND taskbar, RECT* bar, RECT* backdrop)
 {
     MONITORINFO monitor = {};
     monitor.cbSize = sizeof(monitor);
@@ -104,80 +90,129 @@ void Rects(HWND taskbar, RECT* bar, RECT* backdrop)
     GetWindowRect(taskbar, &window);
     IntersectRect(bar, &window, &monitor.rcMonitor);
     const int strip = MulDiv(STRIP_PX, static_cast<int>(GetDpiForWindow(taskbar)), 96);
-    RECT larger = window;
-    InflateRect(&larger, strip, strip);
-    IntersectRect(backdrop, &larger, &monitor.rcMonitor);
+    InflateRect(&window, strip, strip);
+    IntersectRect(backdrop, &window, &monitor.rcMonitor);
 }
 
-bool AutoHide()
-{
-    APPBARDATA bar = {};
-    bar.cbSize = sizeof(bar);
-    return (SHAppBarMessage(ABM_GETSTATE, &bar) & ABS_AUTOHIDE) != 0;
-}
-
-std::string Seen(const Sight& sight, const char* state)
+static std::string Seen(const Sight& sight, const char* state)
 {
     if (sight.share == NOT_SEEN) {
         return Format("not captured while %s", state);
     }
-    if (sight.strip == NOT_SEEN) {
-        return Format("void while %s: no part of the backdrop around the taskbar lies on its monitor to show "
-                      "whether the screen gives that colour as it is",
-                      state);
-    }
     if (sight.strip < STRIP_TRUE_PERCENT) {
-        return Format("void while %s (%d %%), since the strip of backdrop around it read %d %% in that colour (a "
-                      "colour filter, HDR, colour management, or a window above the strip)",
-                      state, sight.share, sight.strip);
+        return Format("void while %s (%d %%), since the strip of backdrop around it %s (a colour filter, HDR, colour "
+                      "management, or a window above the strip)",
+                      state, sight.share,
+                      sight.strip == NOT_SEEN ? "lies off its monitor"
+                                              : Format("read %d %% in that colour", sight.strip).c_str());
     }
     return Format("%d %% while %s", sight.share, state);
 }
 
-}  // namespace
+template <typename Interface>
+static void Release(Interface* object)
+{
+    if (object != nullptr) {
+        object->Release();
+    }
+}
 
 void LookAtTaskbars(bool shown)
 {
     if (!AllTaskbars(shown ? 255 : 0)) {
         return;
     }
-    std::vector<RECT> bars(static_cast<size_t>(g_taskbarCount));
-    std::vector<RECT> backdrops(static_cast<size_t>(g_taskbarCount));
+    RECT bars[MAX_TASKBARS];
+    RECT backdrops[MAX_TASKBARS];
     for (int i = 0; i < g_taskbarCount; ++i) {
-        const auto at = static_cast<size_t>(i);
-        Rects(g_taskbars[i], &bars[at], &backdrops[at]);
+        Rects(g_before[i].window, &bars[i], &backdrops[i]);
         // Right after the taskbar in the z-order, whether it is top-most or not.
-        SetWindowPos(Backdrop(i), g_taskbars[i], backdrops[at].left, backdrops[at].top,
-                     backdrops[at].right - backdrops[at].left, backdrops[at].bottom - backdrops[at].top,
+        SetWindowPos(g_backdrops[i], g_before[i].window, backdrops[i].left, backdrops[i].top,
+                     backdrops[i].right - backdrops[i].left, backdrops[i].bottom - backdrops[i].top,
                      SWP_SHOWWINDOW | SWP_NOACTIVATE);
     }
     Sleep(300);  // drawn, and composed onto the screen
     for (int i = 0; i < g_taskbarCount; ++i) {
-        const auto at = static_cast<size_t>(i);
-        g_sights[i][shown ? 1 : 0] = Capture(backdrops[at], bars[at]);
-        ShowWindow(Backdrop(i), SW_HIDE);
+        g_sights[i][shown ? 1 : 0] = Capture(backdrops[i], bars[i]);
+        ShowWindow(g_backdrops[i], SW_HIDE);
     }
-    g_looked[shown ? 1 : 0] = true;
 }
 
 void NoteWhatTheEyeSees()
 {
-    const bool autoHide = AutoHide();
+    APPBARDATA appBar = {};
+    appBar.cbSize = sizeof(appBar);
+    const bool autoHide = (SHAppBarMessage(ABM_GETSTATE, &appBar) & ABS_AUTOHIDE) != 0;
     for (int i = 0; i < g_taskbarCount; ++i) {
-        const Sight unseen = {NOT_SEEN, NOT_SEEN};
         RECT bar = {};
         RECT backdrop = {};
-        Rects(g_taskbars[i], &bar, &backdrop);
+        Rects(g_before[i].window, &bar, &backdrop);
         Note(Format("what the eye sees of %s at %s, with a window of the check's own in #%02X%02X%02X behind it and "
                     "around it: the share of its pixels in that colour is %s, %s (on Windows 10 and 11 expected near "
                     "100 %% hidden and near 0 %% shown%s%s)",
-                    WindowClass(g_taskbars[i]).c_str(), RectText(bar).c_str(), GetRValue(BACKDROP_COLOUR),
-                    GetGValue(BACKDROP_COLOUR), GetBValue(BACKDROP_COLOUR),
-                    Seen(g_looked[0] ? g_sights[i][0] : unseen, "hidden").c_str(),
-                    Seen(g_looked[1] ? g_sights[i][1] : unseen, "shown").c_str(),
-                    autoHide ? "; ABM_GETSTATE says that the taskbars auto-hide, so only the part on its monitor "
-                               "was read"
-                             : "",
+                    WindowClass(g_before[i].window).c_str(), RectText(bar).c_str(), GetRValue(BACKDROP_COLOUR),
+                    GetGValue(BACKDROP_COLOUR), GetBValue(BACKDROP_COLOUR), Seen(g_sights[i][0], "hidden").c_str(),
+                    Seen(g_sights[i][1], "shown").c_str(),
+                    autoHide ? "; the taskbars auto-hide: read on its monitor" : "",
                     UnderWine() ? "; Wine draws no layered alpha, so under Wine both read alike" : ""));
     }
+}
+
+std::string SeenVisibleWhileHidden()
+{
+    std::string seen;
+    for (int i = 0; i < g_taskbarCount; ++i) {
+        const Sight& hidden = g_sights[i][0];
+        if (hidden.share != NOT_SEEN && hidden.strip >= STRIP_TRUE_PERCENT && hidden.share < VISIBLE_BELOW) {
+            seen += Format("; yet %s stayed visible while hidden (%d %% of it showed the backdrop behind it)",
+                           WindowClass(g_before[i].window).c_str(), hidden.share);
+        }
+    }
+    return seen;
+}
+
+// The whole virtual screen as PNG (BMP for a name ending in .bmp), by the system's imaging component.
+bool SaveScreenshot(const wchar_t* path, std::string* problem)
+{
+    const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+    const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const RECT screen = {left, top, left + GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                         top + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+    const DWORD* pixels = nullptr;
+    HBITMAP picture = CaptureScreen(screen, &pixels);
+    const wchar_t* extension = std::wcsrchr(path, L'.');
+    const bool bmp = extension != nullptr && lstrcmpiW(extension, L".bmp") == 0;
+    const HRESULT initialised = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    IWICImagingFactory* factory = nullptr;
+    IWICBitmap* source = nullptr;
+    IWICStream* stream = nullptr;
+    IWICBitmapEncoder* encoder = nullptr;
+    IWICBitmapFrameEncode* frame = nullptr;
+    HRESULT result = picture == nullptr ? E_FAIL
+                                        : CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                                           IID_PPV_ARGS(&factory));
+    result =
+        FAILED(result) ? result : factory->CreateBitmapFromHBITMAP(picture, nullptr, WICBitmapIgnoreAlpha, &source);
+    result = FAILED(result) ? result : factory->CreateStream(&stream);
+    result = FAILED(result) ? result : stream->InitializeFromFilename(path, GENERIC_WRITE);
+    result = FAILED(result)
+                 ? result
+                 : factory->CreateEncoder(bmp ? GUID_ContainerFormatBmp : GUID_ContainerFormatPng, nullptr, &encoder);
+    result = FAILED(result) ? result : encoder->Initialize(stream, WICBitmapEncoderNoCache);
+    result = FAILED(result) ? result : encoder->CreateNewFrame(&frame, nullptr);
+    result = FAILED(result) ? result : frame->Initialize(nullptr);
+    result = FAILED(result) ? result : frame->WriteSource(source, nullptr);
+    result = FAILED(result) ? result : frame->Commit();
+    result = FAILED(result) ? result : encoder->Commit();
+    Release(frame);
+    Release(encoder);
+    Release(stream);
+    Release(source);
+    Release(factory);
+    if (SUCCEEDED(initialised)) {
+        CoUninitialize();
+    }
+    DeleteObject(picture);
+    *problem = Format("%s, error 0x%08lX", RectText(screen).c_str(), static_cast<unsigned long>(result));
+    return SUCCEEDED(result);
 }

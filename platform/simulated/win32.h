@@ -14,6 +14,7 @@ typedef int BOOL;
 typedef unsigned int UINT;
 typedef std::uint32_t DWORD;
 typedef std::uint16_t WORD;
+typedef std::uint8_t BYTE;
 typedef std::int32_t LONG;
 typedef std::intptr_t LONG_PTR;
 typedef std::uintptr_t UINT_PTR;
@@ -27,6 +28,7 @@ typedef WCHAR* LPWSTR;
 typedef void* LPVOID;
 typedef int INT;
 typedef LONG HRESULT;
+typedef DWORD COLORREF;
 
 #define TRUE 1
 #define FALSE 0

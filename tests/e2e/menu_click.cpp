@@ -1,10 +1,10 @@
 // hpmenuclick.exe: opens a popup menu of its own, made as Hushpane makes its
 // menu ("Pause", "Exit", from a message-only window), and clicks each item
-// as hushpane-check.exe does: at the middle of the item's rectangle, read
-// from the menu and split from the menu window. Menus open near the middle
-// of the screen and near its bottom-right corner, where a notification-area
-// menu opens up and to the left. One line per click; status 0 when every
-// click chose the item it aimed at.
+// as hushpane-check.exe does: in the middle of the item's row of the menu
+// window's rectangle. Menus open near the middle of the screen and near its
+// bottom-right corner, where a notification-area menu opens up and to the
+// left. One line per click; status 0 when every click chose the item it
+// aimed at.
 #include "check/readout.h"
 
 #include <cstdio>
@@ -13,17 +13,30 @@ namespace {
 
 const wchar_t* const ITEMS[] = {L"Pause", L"Exit"};
 constexpr int ITEM_COUNT = 2;
-const bool FROM_MENU_FIRST[] = {true, false};
+
+// Move, down and up at the same absolute position, in one SendInput call.
+void ClickAt(POINT point)
+{
+    INPUT inputs[3] = {};
+    for (INPUT& input : inputs) {
+        input.type = INPUT_MOUSE;
+        input.mi.dx = MulDiv(point.x, 65535, GetSystemMetrics(SM_CXVIRTUALSCREEN) - 1);
+        input.mi.dy = MulDiv(point.y, 65535, GetSystemMetrics(SM_CYVIRTUALSCREEN) - 1);
+        input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK;
+    }
+    inputs[1].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
+    inputs[2].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
+    SendInput(3, inputs, sizeof(INPUT));
+}
 
 struct Round {
-    bool fromMenu;  // the rectangle from GetMenuItemRect, or split from the menu window
     int item;
-    RECT rect;
-    bool found;
+    POINT clicked;
 };
 
-// The other thread's part: waits for the menu, then clicks the item as the
-// check would. A click that misses leaves the menu open, so it ends the run.
+// The other thread's part: waits for the menu, then clicks the item's row
+// as the check would. A click that misses leaves the menu open, so it ends
+// the run.
 DWORD WINAPI ClickItem(void* data)
 {
     auto* round = static_cast<Round*>(data);
@@ -35,22 +48,13 @@ DWORD WINAPI ClickItem(void* data)
         }
         Sleep(POLL_MS);
     }
-    const RECT row = SplitMenuItemRect(menu, round->item, ITEM_COUNT);
-    if (round->fromMenu) {
-        round->found = ReadMenuItemRect(menu, round->item, &round->rect) && MiddleInRow(round->rect, row);
-    } else {
-        round->rect = row;
-        round->found = true;
-    }
-    if (!round->found) {
-        std::printf("GetMenuItemRect gave no rectangle in the item's row of the menu window\n");
-        ExitProcess(1);
-    }
-    ClickAt(Middle(round->rect));
+    RECT whole = {};
+    GetWindowRect(menu, &whole);
+    round->clicked = Middle(SplitRow(whole, round->item, ITEM_COUNT));
+    ClickAt(round->clicked);
     for (DWORD waited = 0; IsWindowVisible(menu); waited += POLL_MS) {
         if (waited > 3000) {
-            const POINT at = Middle(round->rect);
-            std::printf("the menu stayed open after a click at %ld,%ld\n", at.x, at.y);
+            std::printf("the menu stayed open after a click at %ld,%ld\n", round->clicked.x, round->clicked.y);
             ExitProcess(1);
         }
         Sleep(POLL_MS);
@@ -76,26 +80,22 @@ int wmain()
                             {GetSystemMetrics(SM_CXSCREEN) - 10, GetSystemMetrics(SM_CYSCREEN) - 10}};
     int wrong = 0;
     for (const POINT place : places) {
-        for (const bool fromMenu : FROM_MENU_FIRST) {
-            for (int item = 0; item < ITEM_COUNT; ++item) {
-                HMENU menu = CreatePopupMenu();
-                for (int i = 0; i < ITEM_COUNT; ++i) {
-                    AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(i + 1), ITEMS[i]);
-                }
-                Round round = {fromMenu, item, {}, false};
-                HANDLE clicker = CreateThread(nullptr, 0, ClickItem, &round, 0, nullptr);
-                SetForegroundWindow(owner);
-                const auto chosen = static_cast<int>(
-                    TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, place.x, place.y, 0, owner, nullptr));
-                WaitForSingleObject(clicker, INFINITE);
-                CloseHandle(clicker);
-                DestroyMenu(menu);
-                const POINT at = Middle(round.rect);
-                std::printf("%s: menu at %ld,%ld, %ls clicked at %ld,%ld in %ld,%ld-%ld,%ld: chose %d\n",
-                            fromMenu ? "GetMenuItemRect" : "split menu window", place.x, place.y, ITEMS[item], at.x,
-                            at.y, round.rect.left, round.rect.top, round.rect.right, round.rect.bottom, chosen);
-                wrong += chosen == item + 1 ? 0 : 1;
+        for (int item = 0; item < ITEM_COUNT; ++item) {
+            HMENU menu = CreatePopupMenu();
+            for (int i = 0; i < ITEM_COUNT; ++i) {
+                AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(i + 1), ITEMS[i]);
             }
+            Round round = {item, {}};
+            HANDLE clicker = CreateThread(nullptr, 0, ClickItem, &round, 0, nullptr);
+            SetForegroundWindow(owner);
+            const auto chosen = static_cast<int>(
+                TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, place.x, place.y, 0, owner, nullptr));
+            WaitForSingleObject(clicker, INFINITE);
+            CloseHandle(clicker);
+            DestroyMenu(menu);
+            std::printf("menu at %ld,%ld, %ls clicked at %ld,%ld: chose %d\n", place.x, place.y, ITEMS[item],
+                        round.clicked.x, round.clicked.y, chosen);
+            wrong += chosen == item + 1 ? 0 : 1;
         }
     }
     return wrong == 0 ? 0 : 1;

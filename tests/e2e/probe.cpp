@@ -142,22 +142,42 @@ int Show()
     return state.window != nullptr ? 0 : 1;
 }
 
-// press KEY...: real keyboard input; "ctrl+0" holds Ctrl while 0 goes down and up.
+INPUT KeyInput(WORD key, bool up)
+{
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    return input;
+}
+
+// Real keyboard input, as if typed: the key down and up, with Ctrl held
+// around it when `control` says so, in one SendInput call.
+bool Type(WORD key, bool control)
+{
+    INPUT inputs[] = {KeyInput(VK_CONTROL, false), KeyInput(key, false), KeyInput(key, true),
+                      KeyInput(VK_CONTROL, true)};
+    const UINT count = control ? 4 : 2;
+    const bool sent = SendInput(count, control ? inputs : inputs + 1, sizeof(INPUT)) == count;
+    Sleep(20);
+    return sent;
+}
+
+// press KEY: real keyboard input; "ctrl+0" holds Ctrl while 0 goes down and up.
 int Press(const wchar_t* name)
 {
-    if (std::wcscmp(name, L"ctrl+0") == 0) {
-        PressCtrl0();
-    } else {
-        const WORD key = std::wcscmp(name, L"down") == 0     ? VK_DOWN
-                         : std::wcscmp(name, L"enter") == 0  ? VK_RETURN
-                         : std::wcscmp(name, L"escape") == 0 ? VK_ESCAPE
-                                                             : 0;
-        if (key == 0) {
-            std::printf("unknown key\n");
-            return 2;
-        }
-        TapKey(key);
+    const bool control = std::wcscmp(name, L"ctrl+0") == 0;
+    const WORD key = control                             ? '0'
+                     : std::wcscmp(name, L"down") == 0   ? VK_DOWN
+                     : std::wcscmp(name, L"enter") == 0  ? VK_RETURN
+                     : std::wcscmp(name, L"escape") == 0 ? VK_ESCAPE
+                                                         : 0;
+    if (key == 0) {
+        std::printf("unknown key\n");
+        return 2;
     }
+    Type(key, control);
     std::printf("pressed\n");
     return 0;
 }
@@ -321,6 +341,40 @@ int Cover(int argc, wchar_t** argv)
     SetForegroundWindow(g_covers[0]);
     SetTimer(g_covers[0], RAISE_TIMER, RAISE_MS, nullptr);
     return ServeWindows("covers");
+}
+
+// What reaches the desktop's input, injected events included: one line each.
+LRESULT CALLBACK HeardMouse(int code, WPARAM message, LPARAM data)
+{
+    if (code == HC_ACTION) {
+        const auto* mouse = reinterpret_cast<const MSLLHOOKSTRUCT*>(data);
+        std::printf("mouse %#x at %ld,%ld\n", static_cast<unsigned>(message), mouse->pt.x, mouse->pt.y);
+        std::fflush(stdout);
+    }
+    return CallNextHookEx(nullptr, code, message, data);
+}
+
+LRESULT CALLBACK HeardKey(int code, WPARAM message, LPARAM data)
+{
+    if (code == HC_ACTION) {
+        const auto* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(data);
+        std::printf("key %#x of %lu\n", static_cast<unsigned>(message), key->vkCode);
+        std::fflush(stdout);
+    }
+    return CallNextHookEx(nullptr, code, message, data);
+}
+
+// watch-input: every mouse and keyboard event, as low-level hooks see it
+// (which sampling the pointer's position would miss); runs until it is ended.
+int WatchInput()
+{
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    if (SetWindowsHookExW(WH_MOUSE_LL, HeardMouse, instance, 0) == nullptr ||
+        SetWindowsHookExW(WH_KEYBOARD_LL, HeardKey, instance, 0) == nullptr) {
+        std::printf("no hook (error %lu)\n", GetLastError());
+        return 1;
+    }
+    return ServeWindows("watching");
 }
 
 // in-job breakaway|no-breakaway COMMAND...: runs the command in a job that
@@ -493,17 +547,9 @@ int Launch(const wchar_t* exe, DWORD timeout, const wchar_t* sign)
 // press-wait-alpha A MS: Ctrl+0, then times until the taskbar has alpha A.
 int PressWaitAlpha(int alpha, DWORD timeout)
 {
-    PressKey(VK_CONTROL, false);
-    INPUT zero = {};
-    zero.type = INPUT_KEYBOARD;
-    zero.ki.wVk = '0';
-    zero.ki.wScan = static_cast<WORD>(MapVirtualKeyW('0', MAPVK_VK_TO_VSC));
     LARGE_INTEGER start = {};
     QueryPerformanceCounter(&start);
-    SendInput(1, &zero, sizeof(zero));
-    zero.ki.dwFlags = KEYEVENTF_KEYUP;
-    SendInput(1, &zero, sizeof(zero));
-    PressKey(VK_CONTROL, true);
+    Type('0', true);
     bool reached = false;
     while (!(reached = HasAlpha(ReadPrimary(), alpha)) && Milliseconds(start) < timeout) {
         Sleep(1);
@@ -529,12 +575,12 @@ bool UseIconOnce(const wchar_t* kind)
         return false;
     }
     if (std::wcscmp(kind, L"pause") != 0) {
-        TapKey(VK_ESCAPE);
+        Type(VK_ESCAPE, false);
         return WaitForNone(L"#32768", 5000);
     }
     const int wanted = HasAlpha(ReadPrimary(), 0) ? 255 : 0;
-    TapKey(VK_DOWN);
-    TapKey(VK_RETURN);
+    Type(VK_DOWN, false);
+    Type(VK_RETURN, false);
     return AwaitAlpha(wanted, 3000);
 }
 
@@ -603,7 +649,7 @@ int Usage()
                 " reset | show | show-tray | secondary-taskbars L,T,R,B... | press KEY | keepalive [icon] |"
                 " hidden | click left|right | find CLASS MS | no-menu MS | launch EXE MS [EVENT|window=CLASS] |"
                 " press-wait-alpha A MS | use-icon menu|box|pause N | objects PID | cover L,T,R,B... |"
-                " in-job breakaway|no-breakaway COMMAND...\n");
+                " watch-input | in-job breakaway|no-breakaway COMMAND...\n");
     return 2;
 }
 
@@ -644,6 +690,8 @@ int wmain(int argc, wchar_t** argv)
         result = KeepAlive(argc > 2 && std::wcscmp(argv[2], L"icon") == 0);
     } else if (command == L"cover") {
         result = Cover(argc, argv);
+    } else if (command == L"watch-input") {
+        result = WatchInput();
     } else if (command == L"in-job" && argc > 3) {
         result = InJob(argc, argv);
     } else if (command == L"hidden") {
