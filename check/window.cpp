@@ -120,8 +120,8 @@ bool ClickCheckWindow(const RECT& avoid, std::string* detail)
     RECT overlap = {};
     if (IntersectRect(&overlap, &menu, &place)) {
         const POINT across = {2 * Middle(monitor.rcWork).x - middle.x, 2 * Middle(monitor.rcWork).y - middle.y};
-        *detail += "; the pointer moved away from it to " + PointText(across);
-        MovePointer(across, detail);
+        std::string moved;
+        *detail += MovePointer(across, &moved) ? "; the pointer moved away from it to " + PointText(across) : moved;
     }
     return clicked;
 }
