@@ -89,8 +89,8 @@ bool ClickIcon(const Copy& copy, LPARAM mouseMessage, std::string* detail);
 HWND AwaitHushpaneWindow(const Copy& copy);
 bool IconPresent(HWND window, std::string* how);
 bool HushpaneHoldsForeground(const Copy& copy, bool* inMenu = nullptr);  // and, in its menu
-std::string Foreground(const Copy& copy);
-void EndCopies();  // each as its own Exit ends it, with messages only
+std::string Foreground(const Copy& copy, bool* inMenu = nullptr);  // who holds it, and whether Hushpane's thread does
+void EndCopies();                                                  // each as its own Exit ends it, with messages only
 // Hushpane's menu: the open one, or a new one by a right click.
 HWND OpenMenu(const Copy& copy, std::string* detail, bool* checkHeld = nullptr);
 bool AwaitNoMenu(const Copy& copy);

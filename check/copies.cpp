@@ -161,10 +161,10 @@ bool HushpaneHoldsForeground(const Copy& copy, bool* inMenu)
                      ofThread(foreground.hwndActive) || ofThread(foreground.hwndFocus)));
 }
 
-std::string Foreground(const Copy& copy)
+std::string Foreground(const Copy& copy, bool* inMenu)
 {
     return "foreground: " + WindowText(GetForegroundWindow()) +
-           (HushpaneHoldsForeground(copy) ? "; Hushpane's thread holds it" : "; Hushpane's thread does not");
+           (HushpaneHoldsForeground(copy, inMenu) ? "; Hushpane's thread holds it" : "; Hushpane's thread does not");
 }
 
 void EndCopies()

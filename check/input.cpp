@@ -96,11 +96,12 @@ bool ClickOn(HWND aimed, const char* aimedName, POINT point, std::string* detail
     }
     POINT at = {};
     GetCursorPos(&at);
+    HWND under = TopLevelAt(point);
     std::string refusal;
     if (!At(point)) {
         refusal = "the pointer went to " + PointText(at) + " instead (another program moves it)";
-    } else if (TopLevelAt(point) != aimed) {
-        refusal = "there lies " + WindowText(TopLevelAt(point)) + ", not " + aimedName;
+    } else if (under != aimed) {
+        refusal = "there lies " + WindowText(under) + ", not " + aimedName;
     }
     INPUT click[] = {Mouse(point, 0), Mouse(point, MOUSEEVENTF_LEFTDOWN), Mouse(point, MOUSEEVENTF_LEFTUP)};
     std::string how;
@@ -125,9 +126,8 @@ bool PressCtrl0(std::string* detail)
 bool PressEscape(const Copy& copy, std::string* detail)
 {
     bool inMenu = false;  // Hushpane's thread, the foreground thread, in its menu
-    HushpaneHoldsForeground(copy, &inMenu);
     INPUT keys[] = {Key(VK_ESCAPE, false), Key(VK_ESCAPE, true)};
-    *detail += "Escape (" + Foreground(copy) + ")";
+    *detail += "Escape (" + Foreground(copy, &inMenu) + ")";
     return Send(GetForegroundWindow() == g_checkWindow || inMenu
                     ? ""
                     : "neither the check's window nor Hushpane's menu holds the foreground",

@@ -22,10 +22,11 @@ static std::string Refusal()
                "again";
     }
     refusal = IntegrityRefusal();
-    if (refusal.empty() && FindHushpaneWindow(0) != nullptr) {
+    HWND running = FindHushpaneWindow(0);
+    if (refusal.empty() && running != nullptr) {
         refusal = Format("Hushpane is already running (process %lu); choose Exit from its menu, then run the check "
                          "again",
-                         WindowProcess(FindHushpaneWindow(0)));
+                         WindowProcess(running));
     } else if (refusal.empty() && !RegisterHotKey(nullptr, 1, MOD_CONTROL, '0')) {
         refusal = "another program holds Ctrl+0, which the check presses; end it, then run the check again";
     }
@@ -87,7 +88,8 @@ int wmain(int argc, wchar_t** argv)
         }
     }
     if (g_exe.empty()) {
-        g_exe = OwnPath().substr(0, OwnPath().find_last_of(L"\\/") + 1) + L"hushpane.exe";
+        const std::wstring self = OwnPath();
+        g_exe = self.substr(0, self.find_last_of(L"\\/") + 1) + L"hushpane.exe";
     }
 
     Tell("hushpane-check: checks " + Utf8(g_exe) +

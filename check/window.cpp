@@ -65,7 +65,8 @@ static bool PlaceCheckWindow(const RECT& work, const RECT& avoid, RECT* place, s
             const POINT point =
                 i == 0 ? Middle(*place)
                        : POINT{i % 2 == 1 ? left + 1 : place->right - 2, i < 3 ? top + 1 : place->bottom - 2};
-            over = TopLevelAt(point) != g_checkWindow ? TopLevelAt(point) : nullptr;
+            HWND under = TopLevelAt(point);
+            over = under != g_checkWindow ? under : nullptr;
         }
         if (over == nullptr) {
             return true;
