@@ -1,243 +1,317 @@
+// Each check gathers what it saw as phrases, and its line joins them. A check that the
+// user's stop cut short is no finding about Hushpane, and is not reported.
 #include "check/check.h"
+
+#include <cstdio>
 
 const char HOTKEY_LINE[] = "Failed to register hot key for Hushpane.";
 
-static Copy* g_hushpane = nullptr;  // the copy that checks 1 to 7 use
+// How soon Hushpane must act, and how long what it did must last, from its own timings.
+constexpr Millis STARTED_WITHIN_MS = 5000;  // Wine's first window of a session is slow
+constexpr Millis ICON_WITHIN_MS = 2000;
+constexpr Millis TAKEN_WITHIN_MS = 2 * HUSHPANE_LOOP_MS;   // a key: a loop, and as much again
+constexpr Millis PAUSED_WITHIN_MS = 3 * HUSHPANE_LOOP_MS;  // a menu's command: a loop more
+constexpr Millis PEEK_MARGIN_MS = 1000;                    // around its twenty seconds
+constexpr Millis KEPT_MS = 2 * HUSHPANE_LOOP_MS;           // what it did lasts
+constexpr Millis BOX_WITHIN_MS = 3000;
+constexpr Millis ENDED_WITHIN_MS = 2000;  // Exit, with the icon's removal
+constexpr UINT CLOSE_ANSWERED_MS = 2000;
+
+static Copy* g_hushpane = nullptr;  // the copy checked: check 1's, then check 8's
 static HWND g_hidden = nullptr;     // its message-only window
 
-static bool CheckStart(std::string* detail)
+// A new Hushpane, and whether it hid every taskbar in time; null when none started.
+static Copy* StartHidden(bool* hidden, Facts* facts)
 {
-    const ULONGLONG start = GetTickCount64();
-    g_hushpane = StartHushpane(detail);
+    const Millis start = Now();
+    Copy* copy = StartHushpane(facts);
+    *hidden = copy != nullptr && WaitFor([] { return AllTaskbars(0); }, STARTED_WITHIN_MS);
+    const std::string after = Format("after %.2f s", SecondsSince(start));
+    if (copy != nullptr) {
+        facts->push_back(*hidden
+                             ? "every taskbar layered with alpha 0 " + after
+                             : Within(STARTED_WITHIN_MS) + " the taskbars read " + TaskbarsNow());
+    }
+    return copy;
+}
+
+static bool CheckStart(Facts* facts)
+{
+    bool hidden = false;
+    g_hushpane = StartHidden(&hidden, facts);
     if (g_hushpane == nullptr) {
         return false;
     }
-    const bool hidden = WaitFor([] { return AllTaskbars(0); }, 5000);
-    *detail = hidden ? Format("every taskbar layered with alpha 0 after %.2f s", SecondsSince(start))
-                     : "within 5 s the taskbars read " + TaskbarsNow();
     g_hidden = AwaitHushpaneWindow(*g_hushpane);
     if (g_hidden == nullptr) {
-        *detail += "; no message-only window" + (Running(*g_hushpane) ? "" : "; " + EndedHow(*g_hushpane));
+        facts->push_back(Running(*g_hushpane) ? "no message-only window" : EndedHow(*g_hushpane));
         return false;
     }
+    facts->push_back("message-only window " + Quoted(TitleOf(g_hidden)) +
+                     Format(" of process %lu", g_hushpane->pid));
     std::string how;
-    const bool icon = WaitFor([&] { return IconPresent(g_hidden, &how); }, 2000);
+    const bool icon = WaitFor([&] { return IconPresent(g_hidden, &how); }, ICON_WITHIN_MS);
+    facts->push_back((icon ? "icon added: " : "icon not found: ") + how);
     HWND shown = FindVisibleWindow(nullptr, g_hushpane->pid);
+    facts->push_back(shown ? "a visible window of class " + WindowClass(shown)
+                           : "no visible window");
     const std::string output = ReadOutput(*g_hushpane);
-    *detail += "; message-only window " + Quoted(TitleOf(g_hidden)) + Format(" of process %lu", g_hushpane->pid) +
-               (icon ? "; icon added: " : "; icon not found: ") + how +
-               (shown == nullptr ? "; no visible window" : "; a visible window of class " + WindowClass(shown)) +
-               (output.empty() ? "; nothing on standard output" : "; standard output " + Quoted(output));
+    facts->push_back("standard output " + Quoted(output));
     return hidden && icon && shown == nullptr && output.empty();
 }
 
-static bool CheckPeek(std::string* detail)
+// Whether the taskbars kept `alpha`, and Hushpane ran, until `until`; what changed if not.
+static bool KeptUntil(int alpha, Millis until, Facts* facts)
 {
-    // The hot key takes the 0; the Ctrl goes to the foreground, which must be the check's own window.
-    TakeForeground(detail);
-    *detail += "; ";
-    if (!PressCtrl0(detail)) {
-        *detail += std::string("; ") + DESKTOP_STOPPED;
+    const Millis from = Now();
+    auto changed = [alpha] { return !AllTaskbars(alpha) || !Running(*g_hushpane); };
+    if (!WaitFor(changed, until - from) && Stopped() == nullptr) {
+        return true;
+    }
+    const std::string taskbars = "the taskbars read " + TaskbarsNow();
+    const std::string what = Running(*g_hushpane) ? taskbars : EndedHow(*g_hushpane);
+    facts->push_back(Format("%.2f s later ", SecondsSince(from)) + what);
+    return false;
+}
+
+static bool CheckPeek(Facts* facts)
+{
+    // The hot key takes the 0; the Ctrl goes to the foreground, which must be the check's own.
+    TakeForeground(facts);
+    const Gesture press = PressCtrl0(g_checkWindow);
+    facts->push_back("Ctrl+0 " + (press.sent ? "sent" : press.why));
+    if (!press.sent) {
+        facts->push_back(NotMade(press, *g_hushpane));
         return false;
     }
-    const ULONGLONG pressed = GetTickCount64();
-    if (!WaitFor([] { return AllTaskbars(255); }, 1000)) {
-        *detail += "; within 1 s the taskbars read " + TaskbarsNow();
+    const Millis pressed = Now();
+    if (!WaitFor([] { return AllTaskbars(255); }, TAKEN_WITHIN_MS)) {
+        facts->push_back(Within(TAKEN_WITHIN_MS) + " the taskbars read " + TaskbarsNow());
         return false;
     }
-    *detail += Format("; alpha 255 after %.2f s", SecondsSince(pressed));
+    facts->push_back(Format("alpha 255 after %.2f s", SecondsSince(pressed)));
     LookAtTaskbars(true);
-    if (WaitFor([] { return !AllTaskbars(255) || !Running(*g_hushpane); },
-                static_cast<DWORD>(19000 - (GetTickCount64() - pressed))) ||
-        g_interrupted) {
-        *detail += Format("; at %.2f s ", SecondsSince(pressed)) +
-                   (Running(*g_hushpane) ? "the taskbars read " + TaskbarsNow() : EndedHow(*g_hushpane));
+    if (!KeptUntil(255, pressed + HUSHPANE_PEEK_MS - PEEK_MARGIN_MS, facts)) {
         return false;
     }
-    *detail += Format("; still 255 at %.2f s; ", SecondsSince(pressed));
-    if (!WaitFor([] { return AllTaskbars(0); }, static_cast<DWORD>(21000 - (GetTickCount64() - pressed)))) {
-        *detail += "at 21 s the taskbars read " + TaskbarsNow();
-        WaitFor([] { return AllTaskbars(0) || !Running(*g_hushpane); }, 30000);  // the next checks start after it
-        return false;
+    facts->push_back(Format("still 255 at %.2f s", SecondsSince(pressed)));
+    const Millis hiddenBy = pressed + HUSHPANE_PEEK_MS + PEEK_MARGIN_MS;
+    if (WaitFor([] { return AllTaskbars(0); }, hiddenBy - Now())) {
+        facts->push_back(Format("0 again at %.2f s", SecondsSince(pressed)));
+        return true;
     }
-    *detail += Format("0 again at %.2f s", SecondsSince(pressed));
-    return true;
+    facts->push_back(Format("at %.2f s the taskbars read ", SecondsSince(pressed)) + TaskbarsNow());
+    // The next checks start once it is over.
+    WaitFor([] { return AllTaskbars(0) || !Running(*g_hushpane); }, HUSHPANE_PEEK_MS);
+    return false;
 }
 
 // The texts and the buttons of a message box, as another program reads them.
 static BOOL CALLBACK ReadBoxChild(HWND child, LPARAM data)
 {
-    std::string* lists = reinterpret_cast<std::string*>(data);
-    std::string& list = lists[WindowClass(child) == "Button" ? 1 : 0];
+    Facts* lists = reinterpret_cast<Facts*>(data);
     const std::string text = TitleOf(child);
-    list += text.empty() ? "" : (list.empty() ? "" : ", ") + Quoted(text);
+    lists[WindowClass(child) == "Button" ? 1 : 0].push_back(text.empty() ? "" : Quoted(text));
     return TRUE;
 }
 
-static bool CheckLeftClick(std::string* detail)
+static bool CheckLeftClick(Facts* facts)
 {
-    ClickIcon(*g_hushpane, WM_LBUTTONUP, detail);
     HWND box = nullptr;
-    if (!WaitFor([&] { return (box = FindVisibleWindow(L"#32770", g_hushpane->pid)) != nullptr; }, 3000)) {
-        *detail += "; no box of Hushpane's within 3 s";
+    auto opened = [&] { return (box = FindVisibleWindow(L"#32770", g_hushpane->pid)) != nullptr; };
+    TakeForeground(facts);
+    if (ClickIcon(*g_hushpane, WM_LBUTTONUP, facts) && !WaitFor(opened, BOX_WITHIN_MS)) {
+        facts->push_back("no box of Hushpane's " + Within(BOX_WITHIN_MS));
+    }
+    if (box == nullptr) {
         return false;
     }
-    std::string lists[2];  // texts, buttons
+    Facts lists[2];  // texts, buttons
     EnumChildWindows(box, ReadBoxChild, reinterpret_cast<LPARAM>(lists));
+    const std::string caption = TitleOf(box);
+    const std::string texts = Join(lists[0], ", ");
+    const std::string buttons = Join(lists[1], ", ");
     const bool owned = GetWindow(box, GW_OWNER) == g_hidden;
-    const bool right =
-        TitleOf(box) == "Hushpane" && lists[0] == Quoted("Left Click on Tray Icon!") && lists[1] == Quoted("OK");
-    *detail += "; its box opened (" + Foreground(*g_hushpane) + Format("): a box of process %lu, ", g_hushpane->pid) +
-               (owned ? "owned by its hidden window" : "not owned by its hidden window") + ", caption " +
-               Quoted(TitleOf(box)) + ", text " + lists[0] + ", buttons " + lists[1];
+    bool held = false;
+    facts->push_back("its box opened (" + Foreground(*g_hushpane, &held) + ")");
+    facts->push_back(Format("a box of process %lu, %s by its hidden window, caption %s, text %s, "
+                            "buttons %s",
+                            g_hushpane->pid, owned ? "owned" : "not owned", Quoted(caption).c_str(),
+                            texts.c_str(), buttons.c_str()));
     PostMessageW(box, WM_COMMAND, IDOK, 0);
-    const bool closed = WaitFor([&] { return !IsWindowVisible(box); }, 2000);
-    const bool unchanged = closed && KeepsAlpha(0, 1000);
-    *detail += (closed ? "; OK closed it" : "; OK did not close it") +
-               (unchanged ? "; alpha still 0" : "; then the taskbars read " + TaskbarsNow());
-    return right && unchanged;
+    const bool closed = WaitFor([&] { return !IsWindowVisible(box); }, BOX_WITHIN_MS);
+    facts->push_back(closed ? "OK closed it" : "OK did not close it");
+    return closed && KeptUntil(0, Now() + KEPT_MS, facts) && caption == "Hushpane" &&
+           texts == Quoted("Left Click on Tray Icon!") && buttons == Quoted("OK");
 }
 
 // The items as MN_GETHMENU gives them; Wine's menus only their own process reads.
-static bool MenuItemsRight(HWND menuWindow, std::string* detail)
+static bool MenuItemsRight(HWND menuWindow, Facts* facts)
 {
     DWORD_PTR menu = 0;
     SendMessageTimeoutW(menuWindow, MN_GETHMENU, 0, 0, SMTO_ABORTIFHUNG, 1000, &menu);
     const int count = GetMenuItemCount(reinterpret_cast<HMENU>(menu));
-    std::string items;
+    Facts items;
     for (int i = 0; i < count; ++i) {
         wchar_t text[64] = {};
-        GetMenuStringW(reinterpret_cast<HMENU>(menu), static_cast<UINT>(i), text, 64, MF_BYPOSITION);
-        items += (i > 0 ? ", " : "") + Quoted(Utf8(text));
+        GetMenuStringW(reinterpret_cast<HMENU>(menu), static_cast<UINT>(i), text, 64,
+                       MF_BYPOSITION);
+        items.push_back(Quoted(Utf8(text)));
     }
     if (count >= 0) {
-        *detail += "items " + items + " (read with MN_GETHMENU)";
-        return items == Quoted("Pause") + ", " + Quoted("Exit");
+        facts->push_back("items " + Join(items, ", ") + " (read with MN_GETHMENU)");
+        return Join(items, ", ") == Quoted("Pause") + ", " + Quoted("Exit");
     }
-    *detail += UnderWine() ? "its items cannot be read from another process under Wine (it keeps menus per process), "
-                             "so checks 5 and 7 prove them by position and effect"
-                           : "its items could not be read: MN_GETHMENU gave no menu whose items another program can "
-                             "read, so the labels \"Pause\" and \"Exit\" are not proven";
-    return UnderWine();
+    const bool wine = UnderWine();
+    facts->push_back(wine
+                         ? "its items cannot be read from another process under Wine (it keeps "
+                           "menus per process), so checks 5 and 7 prove them by position and effect"
+                         : "its items could not be read: MN_GETHMENU gave no menu whose items "
+                           "another program can read, so \"Pause\" and \"Exit\" are not proven");
+    return wine;
 }
 
-static bool CheckMenu(std::string* detail)
+// A click outside the open menu, on the check's own window: whether it closed the menu.
+static bool ClosedFromOutside(HWND menu, bool checkHeld, Facts* facts)
 {
-    bool checkHeld = false;
-    HWND menu = OpenMenu(*g_hushpane, detail, &checkHeld);
+    RECT open = {};
+    GetWindowRect(menu, &open);
+    facts->push_back("the menu is open; then a click outside it");
+    const Gesture away = ClickCheckWindow(open, facts);
+    if (!away.sent) {
+        facts->push_back("so whether a click elsewhere closes the menu is not known");
+        facts->push_back(NotMade(away, *g_hushpane));
+        return false;
+    }
+    if (AwaitNoMenu(*g_hushpane)) {
+        facts->push_back("it closed the menu");
+        return true;
+    }
+    if (!checkHeld) {
+        // The shell hands the foreground on; a check that never held it could not.
+        facts->push_back("the menu stayed open, but the check had not held the foreground to hand "
+                         "on, as the shell does: " +
+                         std::string(DESKTOP_STOPPED));
+        return false;
+    }
+    facts->push_back("the menu stayed open, so a user would be stuck with it");
+    return false;
+}
+
+static bool CheckMenu(Facts* facts)
+{
+    const bool checkHeld = TakeForeground(facts);
+    HWND menu = OpenMenu(*g_hushpane, facts);
     if (menu == nullptr) {
         return false;
     }
-    if (checkHeld && !HushpaneHoldsForeground(*g_hushpane)) {
-        *detail += "the check held the foreground and let Hushpane take it, yet Hushpane's thread did not: that is "
-                   "Hushpane's own doing on this desktop (its SetForegroundWindow on its message-only window before "
-                   "the menu); ";
+    // A key goes to whoever holds the foreground: to a user's dialog, or a full-screen
+    // program, if not to the check or the menu.
+    bool held = false;
+    const std::string holder = Foreground(*g_hushpane, &held);
+    if (checkHeld && !held) {
+        facts->push_back("the check held the foreground and allowed Hushpane to take it, yet with "
+                         "its menu open Hushpane's thread does not hold it");
     }
-    const bool itemsRight = MenuItemsRight(menu, detail);
-    *detail += "; ";
-    // A key goes to whoever holds the foreground: to a user's dialog, or a full-screen program, if not to us.
-    bool closed = PressEscape(*g_hushpane, detail) && AwaitNoMenu(*g_hushpane);
-    if (!closed) {
-        RECT open = {};
-        GetWindowRect(menu, &open);
-        *detail += "; the menu is open; then ";
-        if (!ClickCheckWindow(open, detail)) {
-            *detail += std::string("; so whether a click elsewhere closes the menu is not known: ") + DESKTOP_STOPPED;
-            return false;
-        }
-        closed = AwaitNoMenu(*g_hushpane);
+    const bool itemsRight = MenuItemsRight(menu, facts);
+    const Gesture escape = PressEscape(g_checkWindow, GetWindowThreadProcessId(g_hidden, nullptr));
+    facts->push_back("Escape (" + holder + ") " + (escape.sent ? "sent" : escape.why));
+    if (escape.sent && AwaitNoMenu(*g_hushpane)) {
+        facts->push_back("it closed the menu");
+    } else if (!ClosedFromOutside(menu, checkHeld, facts)) {
+        return false;
     }
-    const bool unchanged = closed && KeepsAlpha(0, 1000) && Running(*g_hushpane);
-    *detail += (closed ? ": it closed the menu" : ": the menu stayed open, so a user would be stuck with it") +
-               (unchanged ? "; nothing changed" : "; then the taskbars read " + TaskbarsNow());
-    return itemsRight && unchanged;
+    return KeptUntil(0, Now() + KEPT_MS, facts) && itemsRight;
 }
 
 // Pause from the menu, twice: the taskbars take alpha 255 and keep it, then 0.
-static bool CheckPause(std::string* detail)
+static bool CheckPause(Facts* facts)
 {
     for (const int alpha : {255, 0}) {
-        ULONGLONG chosen = 0;
-        if (!ChooseFromMenu(*g_hushpane, PAUSE_ITEM, detail, &chosen)) {
+        Millis chosen = 0;
+        if (!ChooseFromMenu(*g_hushpane, PAUSE_ITEM, facts, &chosen)) {
             return false;
         }
-        if (!WaitFor([alpha] { return AllTaskbars(alpha); }, 1500)) {
-            *detail += "within 1.5 s the taskbars read " + TaskbarsNow();
+        if (!WaitFor([alpha] { return AllTaskbars(alpha); }, PAUSED_WITHIN_MS)) {
+            facts->push_back(Within(PAUSED_WITHIN_MS) + " the taskbars read " + TaskbarsNow());
             return false;
         }
-        *detail += Format("alpha %d after %.2f s", alpha, SecondsSince(chosen));
-        if (!KeepsAlpha(alpha, 1000) || !Running(*g_hushpane)) {
-            *detail += ", then " + (Running(*g_hushpane) ? TaskbarsNow() : EndedHow(*g_hushpane));
+        facts->push_back(Format("alpha %d after %.2f s", alpha, SecondsSince(chosen)));
+        if (!KeptUntil(alpha, Now() + KEPT_MS, facts)) {
             return false;
         }
-        *detail += alpha == 255 ? "; again: " : "";
     }
     return true;
 }
 
-static bool CheckCloseRefused(std::string* detail)
+// How many of a copy's window, icon and process are left, each said whichever it is.
+static int WhatRemains(const Copy& copy, HWND window, Facts* facts)
+{
+    std::string how;
+    const bool left[] = {IsWindow(window) != FALSE, IconPresent(window, &how), Running(copy)};
+    facts->push_back(left[0] ? "its window is there" : "its window is gone");
+    facts->push_back((left[1] ? "its icon is there (" : "its icon is gone (") + how + ")");
+    facts->push_back(left[2] ? "its process runs" : EndedHow(copy));
+    facts->push_back("the taskbars read " + TaskbarsNow());
+    return left[0] + left[1] + left[2];
+}
+
+static bool CheckCloseRefused(Facts* facts)
 {
     DWORD_PTR result = 0;
-    const bool answered = SendMessageTimeoutW(g_hidden, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 2000, &result) != 0;
-    KeepsAlpha(0, 1000);  // the program's time to act on it
-    std::string how;
-    const bool window = IsWindow(g_hidden) != FALSE;
-    const bool icon = window && IconPresent(g_hidden, &how);
-    const bool running = Running(*g_hushpane);
-    *detail = (answered ? Format("WM_CLOSE answered %lld", static_cast<long long>(result))
-                        : std::string("WM_CLOSE not answered within 2 s")) +
-              (window ? "; the window stays" : "; the window is gone") +
-              (icon ? "; the icon stays (" + how + ")" : "; the icon is gone") +
-              (running ? "; the process runs; the taskbars read " + TaskbarsNow() : "; " + EndedHow(*g_hushpane));
-    return window && icon && running && AllTaskbars(0);
+    bool answered = false;
+    auto close = [&] {
+        answered = SendMessageTimeoutW(g_hidden, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG,
+                                       CLOSE_ANSWERED_MS, &result) != 0;
+    };
+    if (!UnlessStopped(close)) {
+        return false;
+    }
+    const std::string answer = Format("WM_CLOSE answered %lld", static_cast<long long>(result));
+    facts->push_back(answered ? answer : "WM_CLOSE not answered " + Within(CLOSE_ANSWERED_MS));
+    KeptUntil(0, Now() + KEPT_MS, facts);  // its time to act on it
+    return WhatRemains(*g_hushpane, g_hidden, facts) == 3 && AllTaskbars(0);
 }
 
-// Exit from the menu: status 1 within 2 s, window and icon gone, every taskbar layered and opaque.
-static bool ExitFromMenu(const Copy& copy, HWND window, std::string* detail)
+// Exit from the menu: status 1 soon, window and icon gone, every taskbar layered and opaque.
+static bool CheckExit(Facts* facts)
 {
-    ULONGLONG chosen = 0;
-    if (!ChooseFromMenu(copy, EXIT_ITEM, detail, &chosen)) {
+    Millis chosen = 0;
+    if (!ChooseFromMenu(*g_hushpane, EXIT_ITEM, facts, &chosen)) {
         return false;
     }
-    if (!WaitFor([&] { return !Running(copy); }, 2000)) {
-        *detail += "still running 2 s later";
-        return false;
-    }
+    const bool ended = WaitFor([] { return !Running(*g_hushpane); }, ENDED_WITHIN_MS);
+    facts->push_back(Format("%.2f s later", SecondsSince(chosen)));
+    const bool nothingLeft = WhatRemains(*g_hushpane, g_hidden, facts) == 0;
     DWORD status = 0;
-    GetExitCodeProcess(copy.process, &status);
-    std::string how;
-    const bool restored = AllTaskbars(255);
-    const bool windowGone = !IsWindow(window);
-    const bool iconGone = !IconPresent(window, &how);
-    *detail += Format("ended with status %ld after %.2f s; ", static_cast<long>(status), SecondsSince(chosen)) +
-               (restored ? "every taskbar layered, alpha 255" : "the taskbars read " + TaskbarsNow()) +
-               (windowGone ? "; window gone" : "; the window is still there") +
-               (iconGone ? "; icon gone (" : "; the icon is still there (") + how + ")";
-    return status == 1 && restored && windowGone && iconGone;
+    GetExitCodeProcess(g_hushpane->process, &status);
+    return ended && nothingLeft && status == 1 && AllTaskbars(255);
 }
 
-static bool CheckHotKeyTaken(std::string* detail)
+// From the desktop as the user had it, a new copy while the check holds Ctrl+0: exactly
+// the hot key's line, the taskbars hidden, then Exit as in check 7.
+static bool CheckHotKeyTaken(Facts* facts)
 {
-    // From the desktop as the user had it: no copy left, every taskbar as before the run.
     EndCopies();
-    PutTaskbarsBack();
+    PutTaskbarsBack(true);
     if (!RegisterHotKey(nullptr, 1, MOD_CONTROL, '0')) {
-        *detail = Format("the check could not take Ctrl+0 (error %lu)", GetLastError());
+        facts->push_back(Format("the check could not take Ctrl+0 (error %lu)", GetLastError()));
         return false;
     }
-    const ULONGLONG start = GetTickCount64();
-    Copy* copy = StartHushpane(detail);
+    facts->push_back("the check holds Ctrl+0");
+    bool hidden = false;
+    Copy* copy = StartHidden(&hidden, facts);
     bool passed = false;
     if (copy != nullptr) {
-        const bool hidden = WaitFor([] { return AllTaskbars(0); }, 5000);
-        WaitFor([&] { return ReadOutput(*copy).find('\n') != std::string::npos || !Running(*copy); }, 2000);
+        auto written = [&] { return ReadOutput(*copy).find('\n') != std::string::npos; };
+        WaitFor([&] { return written() || !Running(*copy); }, ICON_WITHIN_MS);
         const std::string output = ReadOutput(*copy);
-        const bool exact = output == HOTKEY_LINE + std::string("\r\n") || output == HOTKEY_LINE + std::string("\n");
-        *detail = "the check holds Ctrl+0; " +
-                  (hidden ? Format("a new Hushpane hid the taskbars after %.2f s", SecondsSince(start))
-                          : "within 5 s a new Hushpane left the taskbars " + TaskbarsNow()) +
-                  "; standard output " + Quoted(output) + (exact ? "; " : ", not exactly the line; ");
-        passed = ExitFromMenu(*copy, AwaitHushpaneWindow(*copy), detail) && hidden && exact;
+        facts->push_back("standard output " + Quoted(output));
+        const bool exact = output == HOTKEY_LINE + std::string("\r\n") ||
+                           output == HOTKEY_LINE + std::string("\n");
+        g_hushpane = copy;  // Exit as in check 7, from this copy's menu
+        g_hidden = AwaitHushpaneWindow(*copy);
+        passed = CheckExit(facts) && hidden && exact;
     }
     UnregisterHotKey(nullptr, 1);
     return passed;
@@ -245,7 +319,7 @@ static bool CheckHotKeyTaken(std::string* detail)
 
 struct Check {
     const char* name;
-    bool (*run)(std::string* detail);
+    bool (*run)(Facts* facts);
     bool usesFirstCopy;  // checks 2 to 7 go on with the copy that check 1 started
 };
 
@@ -255,37 +329,52 @@ const Check CHECKS[] = {{"start", CheckStart, false},
                         {"menu", CheckMenu, true},
                         {"pause", CheckPause, true},
                         {"close refused", CheckCloseRefused, true},
-                        {"exit", [](std::string* detail) { return ExitFromMenu(*g_hushpane, g_hidden, detail); }, true},
+                        {"exit", CheckExit, true},
                         {"hot key taken", CheckHotKeyTaken, false}};
+
+// Why a check that goes on with the first copy cannot; empty when it can.
+static std::string NotReady()
+{
+    if (g_hushpane == nullptr || g_hidden == nullptr) {
+        return "not run: check 1 found no Hushpane with its message-only window";
+    }
+    return Running(*g_hushpane) ? "" : "not run: " + EndedHow(*g_hushpane);
+}
+
+// What the desktop shows with the taskbars hidden, once, after check 1.
+static void LookWhileHidden(const wchar_t* screenshot)
+{
+    LookAtTaskbars(false);
+    NoteWhileHidden();
+    std::string problem;
+    if (screenshot != nullptr && SaveScreenshot(screenshot, &problem)) {
+        Note("screenshot " + Utf8(screenshot) + ", taken while the taskbars read " + TaskbarsNow());
+    } else if (screenshot != nullptr) {
+        Note("no screenshot: " + problem);
+    }
+}
+
+int g_passed = 0;
+int g_failed = 0;
 
 void RunChecks(const wchar_t* screenshot)
 {
     int number = 0;
     for (const Check& check : CHECKS) {
-        if (g_interrupted) {
+        const std::string notReady = check.usesFirstCopy ? NotReady() : std::string();
+        Facts facts = {notReady};
+        const bool passed = Stopped() == nullptr && notReady.empty() && check.run(&facts);
+        if (Stopped() != nullptr) {
             break;
         }
-        std::string detail;
-        const bool ready = !check.usesFirstCopy || (g_hidden != nullptr && Running(*g_hushpane));
-        if (!ready) {
-            detail = "not run: " + (g_hushpane == nullptr  ? std::string("Hushpane did not start")
-                                    : Running(*g_hushpane) ? std::string("Hushpane has no message-only window")
-                                                           : EndedHow(*g_hushpane));
+        ++(passed ? g_passed : g_failed);
+        std::printf("%s %d %s: %s\n", passed ? "PASS" : "FAIL", ++number, check.name,
+                    Join(facts).c_str());
+        if (number == 1) {
+            LookWhileHidden(screenshot);
         }
-        Report(++number, check.name, ready && check.run(&detail), detail);
-        if (number == 1 && !g_interrupted) {
-            NoteIntegrity(g_hushpane != nullptr && Running(*g_hushpane) ? g_hushpane->pid : 0);
-            LookAtTaskbars(false);
-            NoteWhileHidden();
-            std::string problem;
-            if (screenshot != nullptr) {
-                Note(SaveScreenshot(screenshot, &problem)
-                         ? "screenshot " + Utf8(screenshot) + ", taken while the taskbars read " + TaskbarsNow()
-                         : "no screenshot: " + problem);
-            }
-        }
-        if (number == 2 && !g_interrupted) {
-            NoteWhatTheEyeSees();  // captured while hidden after check 1, while shown during the peek
+        if (number == 2) {
+            NoteWhatTheEyeSees();  // captured hidden after check 1, shown during the peek
         }
     }
 }

@@ -1,81 +1,61 @@
-// Hushpane used from outside as the shell and a user use it: started, its icon
-// clicked, its menu's items chosen with a mouse click (which reaches a menu
-// whoever holds the foreground), and ended.
+// Hushpane used as the shell and a user use it: started, its icon clicked, its menu's items
+// clicked (a click reaches a menu whoever holds the foreground), and ended.
 #include "check/check.h"
 
 #include <shellapi.h>
+
+const char DESKTOP_STOPPED[] = "the desktop, not Hushpane, stopped this check";
+const char* const ITEM_NAMES[] = {"Pause", "Exit"};
+constexpr int ITEM_COUNT = 2;
+constexpr Millis WINDOW_WITHIN_MS = 2000;  // its message-only window, once it runs
+constexpr Millis MENU_WITHIN_MS = 3000;    // a menu or a box opened, or closed
+constexpr DWORD KILLED_WITHIN_MS = 5000;
 
 std::wstring g_exe;
 Copy g_copies[MAX_COPIES];
 int g_copyCount = 0;
 
-const char* const ITEM_NAMES[] = {"Pause", "Exit"};
-constexpr int ITEM_COUNT = 2;
-
-constexpr DWORD EXIT_PATIENCE_MS = 22000;  // its loop takes a posted command within 500 ms, or after a 20 s peek
-
-// As its own menu ends it, with messages only (the user may have stopped the
-// check): an open box or menu closed, then Exit's command posted.
-static void EndCopy(const Copy& copy)
+// Run only once the guard holds it: no kill of the check leaves a Hushpane that nobody ends.
+static std::string Start(HANDLE output, PROCESS_INFORMATION* started)
 {
-    if (HWND box = FindVisibleWindow(L"#32770", copy.pid)) {
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-        WaitFor([&] { return FindVisibleWindow(L"#32770", copy.pid) == nullptr; }, 2000);
+    if (!Launch(L"\"" + g_exe + L"\"", CREATE_SUSPENDED, nullptr, output, started)) {
+        return Format("could not start %s (error %lu)", Utf8(g_exe).c_str(), GetLastError());
     }
-    HWND window = AwaitHushpaneWindow(copy);
-    if (FindVisibleWindow(L"#32768", copy.pid) != nullptr) {
-        PostMessageW(window, WM_CANCELMODE, 0, 0);  // DefWindowProcW ends its thread's menu
-        AwaitNoMenu(copy);
+    const std::string refused = HandOver(started->hProcess);
+    if (refused.empty()) {
+        ResumeThread(started->hThread);
+        return {};
     }
-    PostMessageW(window, WM_COMMAND, EXIT_ITEM, 0);
-    DWORD status = 0;
-    if (WaitForSingleObject(copy.process, EXIT_PATIENCE_MS) != WAIT_OBJECT_0) {
-        TerminateProcess(copy.process, 255);
-        WaitForSingleObject(copy.process, 5000);
-        Note(Format("Hushpane (process %lu) had not ended %lu s after Exit's command: the check ended it", copy.pid,
-                    EXIT_PATIENCE_MS / 1000));
-    } else if (GetExitCodeProcess(copy.process, &status) && status != 1) {
-        Note(Format("Hushpane (process %lu) ended by Exit with status %lu, not 1", copy.pid, status));
-    }
+    TerminateProcess(started->hProcess, 255);
+    CloseHandle(started->hProcess);
+    return "the check ended the Hushpane it started, before it ran: its guard could not take it (" +
+           refused + "), and a Hushpane that nobody ends leaves the taskbars hidden";
 }
 
-bool Launch(std::wstring commandLine, DWORD flags, HANDLE input, HANDLE output, PROCESS_INFORMATION* started)
-{
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input;
-    startup.hStdOutput = output;
-    // No console and a process group of its own: Ctrl+C and a closing console are the check's to handle.
-    const bool ok = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE,
-                                   flags | DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup,
-                                   started) != FALSE;
-    if (ok) {
-        CloseHandle(started->hThread);
-    }
-    return ok;
-}
-
-Copy* StartHushpane(std::string* problem)
+Copy* StartHushpane(Facts* facts)
 {
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
-    PROCESS_INFORMATION started = {};
-    const bool ok = g_copyCount < MAX_COPIES && CreatePipe(&readEnd, &writeEnd, &inheritable, 0) &&
-                    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0) &&
-                    Launch(L"\"" + g_exe + L"\"", 0, nullptr, writeEnd, &started);
-    const DWORD error = GetLastError();
-    CloseHandle(writeEnd);
-    if (!ok) {
-        CloseHandle(readEnd);
-        *problem = Format("could not start %s (error %lu)", Utf8(g_exe).c_str(), error);
+    if (g_copyCount == MAX_COPIES || !CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
+        facts->push_back(Format("no pipe for a new Hushpane's output (error %lu)", GetLastError()));
         return nullptr;
     }
-    Copy& copy = g_copies[g_copyCount++];
-    copy = {started.hProcess, started.dwProcessId, readEnd, {}};
-    Guarded(copy);
-    return &copy;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    PROCESS_INFORMATION started = {};
+    std::string problem = "not started: the check was stopped";
+    UnlessStopped([&] { problem = Start(writeEnd, &started); });
+    CloseHandle(writeEnd);
+    if (started.hThread != nullptr) {
+        CloseHandle(started.hThread);
+    }
+    if (!problem.empty()) {
+        CloseHandle(readEnd);
+        facts->push_back(problem);
+        return nullptr;
+    }
+    g_copies[g_copyCount] = {started.hProcess, started.dwProcessId, readEnd, {}};
+    return &g_copies[g_copyCount++];
 }
 
 bool Running(const Copy& copy)
@@ -101,70 +81,39 @@ std::string ReadOutput(Copy& copy)
     return copy.written;
 }
 
-bool ClickIcon(const Copy& copy, LPARAM mouseMessage, std::string* detail)
-{
-    // As the shell on a click: it holds the foreground and lets the program take it, so that
-    // its menu gets the keys and closes when the user clicks elsewhere.
-    *detail += mouseMessage == WM_LBUTTONUP ? "WM_LBUTTONUP sent, " : "WM_RBUTTONUP sent, ";
-    const bool held = TakeForeground(detail);
-    if (!AllowSetForegroundWindow(copy.pid)) {
-        *detail += Format("; AllowSetForegroundWindow failed (error %lu)", GetLastError());
-    }
-    SendNotifyMessageW(FindHushpaneWindow(copy.pid), WM_TRAYICON, TRAY_ICON_ID, mouseMessage);
-    return held;
-}
-
 HWND AwaitHushpaneWindow(const Copy& copy)
 {
     HWND window = nullptr;
-    WaitFor([&] { return (window = FindHushpaneWindow(copy.pid)) != nullptr || !Running(copy); }, 2000);
+    auto found = [&] {
+        return (window = FindHushpaneWindow(copy.pid)) != nullptr || !Running(copy);
+    };
+    WaitFor(found, WINDOW_WITHIN_MS, true);
     return window;
 }
 
-bool IconPresent(HWND window, std::string* how)
+// As its own menu ends it, with messages only: an open box or menu closed, then Exit posted.
+static void EndCopy(const Copy& copy)
 {
-    NOTIFYICONIDENTIFIER icon = {sizeof(icon), window, TRAY_ICON_ID, {}};
-    RECT rect = {};
-    const HRESULT result = Shell_NotifyIconGetRect(&icon, &rect);
-    // No rectangle (Wine, or an icon that Windows 11 keeps behind the overflow
-    // arrow): a NIM_MODIFY that changes nothing is TRUE only for a known icon.
-    NOTIFYICONDATAW data = {};
-    data.cbSize = sizeof(data);
-    data.hWnd = window;
-    data.uID = TRAY_ICON_ID;
-    const bool known = SUCCEEDED(result) || Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
-    *how = SUCCEEDED(result) ? "Shell_NotifyIconGetRect " + RectText(rect) + (result == S_OK ? "" : ", S_FALSE")
-                             : Format("Shell_NotifyIconGetRect answered 0x%08lX%s; an empty NIM_MODIFY answered %s",
-                                      static_cast<unsigned long>(result),
-                                      result == E_NOTIMPL ? " (not implemented)" : "", known ? "TRUE" : "FALSE");
-    return known;
-}
-
-bool HushpaneHoldsForeground(const Copy& copy, bool* inMenu)
-{
-    const DWORD thread = GetWindowThreadProcessId(FindHushpaneWindow(copy.pid), nullptr);
-    auto ofThread = [thread](HWND window) {
-        return window != nullptr && GetWindowThreadProcessId(window, nullptr) == thread;
-    };
-    // The foreground window may still be null while Hushpane's thread holds the
-    // foreground; that thread's own state then names its windows. Its menu's
-    // owner is Hushpane's window (Wine names the menu's own).
-    GUITHREADINFO foreground = {};
-    foreground.cbSize = sizeof(foreground);
-    const bool read = thread != 0 && GetGUIThreadInfo(0, &foreground);
-    if (inMenu != nullptr) {
-        *inMenu = read && (foreground.flags & (GUI_INMENUMODE | GUI_POPUPMENUMODE)) != 0 &&
-                  ofThread(foreground.hwndMenuOwner);
+    if (HWND box = FindVisibleWindow(L"#32770", copy.pid)) {
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        WaitFor([&] { return !IsWindowVisible(box); }, MENU_WITHIN_MS, true);
     }
-    return ofThread(GetForegroundWindow()) ||
-           (read && (ofThread(foreground.hwndMenuOwner) || ofThread(foreground.hwndCapture) ||
-                     ofThread(foreground.hwndActive) || ofThread(foreground.hwndFocus)));
-}
-
-std::string Foreground(const Copy& copy, bool* inMenu)
-{
-    return "foreground: " + WindowText(GetForegroundWindow()) +
-           (HushpaneHoldsForeground(copy, inMenu) ? "; Hushpane's thread holds it" : "; Hushpane's thread does not");
+    HWND window = AwaitHushpaneWindow(copy);
+    if (window != nullptr) {
+        if (FindVisibleWindow(L"#32768", copy.pid) != nullptr) {
+            PostMessageW(window, WM_CANCELMODE, 0, 0);  // DefWindowProcW ends its thread's menu
+            WaitFor([&] { return FindVisibleWindow(L"#32768", copy.pid) == nullptr; },
+                    MENU_WITHIN_MS, true);
+        }
+        PostMessageW(window, WM_COMMAND, EXIT_ITEM, 0);
+    }
+    if (WaitForSingleObject(copy.process, static_cast<DWORD>(EXIT_PATIENCE_MS)) != WAIT_OBJECT_0) {
+        TerminateProcess(copy.process, 255);
+        WaitForSingleObject(copy.process, KILLED_WITHIN_MS);
+        Note(Format("Hushpane (process %lu) had not ended %lld s after Exit's command: the check "
+                    "ended it",
+                    copy.pid, EXIT_PATIENCE_MS / 1000));
+    }
 }
 
 void EndCopies()
@@ -176,32 +125,87 @@ void EndCopies()
     }
 }
 
-HWND OpenMenu(const Copy& copy, std::string* detail, bool* checkHeld)
+bool IconPresent(HWND window, std::string* how)
 {
-    HWND menu = FindVisibleWindow(L"#32768", copy.pid);
-    if (menu != nullptr) {
-        return menu;
+    NOTIFYICONIDENTIFIER icon = {sizeof(icon), window, TRAY_ICON_ID, {}};
+    RECT rect = {};
+    const HRESULT result = Shell_NotifyIconGetRect(&icon, &rect);
+    if (SUCCEEDED(result)) {
+        *how = "Shell_NotifyIconGetRect " + RectText(rect) + (result == S_OK ? "" : ", S_FALSE");
+        return true;
     }
-    const bool held = ClickIcon(copy, WM_RBUTTONUP, detail);
-    if (checkHeld != nullptr) {
-        *checkHeld = held;
+    // No rectangle (Wine, or an icon that Windows 11 keeps behind the overflow arrow): a
+    // NIM_MODIFY that changes nothing is TRUE only for a known icon.
+    NOTIFYICONDATAW data = {};
+    data.cbSize = sizeof(data);
+    data.hWnd = window;
+    data.uID = TRAY_ICON_ID;
+    const bool known = Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+    *how = Format("Shell_NotifyIconGetRect answered 0x%08lX%s; an empty NIM_MODIFY answered %s",
+                  static_cast<unsigned long>(result),
+                  result == E_NOTIMPL ? " (not implemented)" : "", known ? "TRUE" : "FALSE");
+    return known;
+}
+
+std::string Foreground(const Copy& copy, bool* held)
+{
+    bool inMenu = false;
+    HWND window = FindHushpaneWindow(copy.pid);
+    *held = ThreadHoldsForeground(GetWindowThreadProcessId(window, nullptr), &inMenu);
+    return "foreground: " + WindowText(GetForegroundWindow()) +
+           (*held ? "; Hushpane's thread holds it" : "; Hushpane's thread does not");
+}
+
+std::string NotMade(const Gesture& gesture, const Copy& copy)
+{
+    if (gesture.inTheWay != nullptr && WindowProcess(gesture.inTheWay) == copy.pid) {
+        return "Hushpane's own window was in the way: that is Hushpane's doing";
     }
-    if (!WaitFor([&] { return (menu = FindVisibleWindow(L"#32768", copy.pid)) != nullptr; }, 3000)) {
-        *detail += "; no menu of Hushpane's within 3 s";
+    return DESKTOP_STOPPED;
+}
+
+bool ClickIcon(const Copy& copy, LPARAM mouseMessage, Facts* facts)
+{
+    std::string refused;
+    const bool sent = UnlessStopped([&] {
+        if (!AllowSetForegroundWindow(copy.pid)) {
+            refused = Format("AllowSetForegroundWindow failed (error %lu)", GetLastError());
+        }
+        SendNotifyMessageW(FindHushpaneWindow(copy.pid), WM_TRAYICON, TRAY_ICON_ID, mouseMessage);
+    });
+    facts->push_back(refused);
+    const char* message = mouseMessage == WM_LBUTTONUP ? "WM_LBUTTONUP" : "WM_RBUTTONUP";
+    facts->push_back(message + std::string(sent ? " sent" : " not sent: the check was stopped"));
+    return sent;
+}
+
+HWND OpenMenu(const Copy& copy, Facts* facts)
+{
+    HWND menu = nullptr;
+    auto opened = [&] { return (menu = FindVisibleWindow(L"#32768", copy.pid)) != nullptr; };
+    if (!ClickIcon(copy, WM_RBUTTONUP, facts)) {
         return nullptr;
     }
-    *detail += "; its menu opened (" + Foreground(copy) + "); ";
+    const bool open = WaitFor(opened, MENU_WITHIN_MS);
+    bool held = false;
+    facts->push_back(open ? "its menu opened (" + Foreground(copy, &held) + ")"
+                          : "no menu of Hushpane's " + Within(MENU_WITHIN_MS));
     return menu;
 }
 
 bool AwaitNoMenu(const Copy& copy)
 {
-    return WaitFor([&] { return FindVisibleWindow(L"#32768", copy.pid) == nullptr; }, 3000);
+    return WaitFor([&] { return FindVisibleWindow(L"#32768", copy.pid) == nullptr; },
+                   MENU_WITHIN_MS);
 }
 
-bool ChooseFromMenu(const Copy& copy, WPARAM item, std::string* detail, ULONGLONG* chosen)
+bool ChooseFromMenu(const Copy& copy, WPARAM item, Facts* facts, Millis* chosen)
 {
-    HWND menu = OpenMenu(copy, detail);
+    HWND menu = FindVisibleWindow(L"#32768", copy.pid);
+    if (menu == nullptr) {
+        TakeForeground(facts);
+        menu = OpenMenu(copy, facts);
+    }
     if (menu == nullptr) {
         return false;
     }
@@ -209,21 +213,20 @@ bool ChooseFromMenu(const Copy& copy, WPARAM item, std::string* detail, ULONGLON
     RECT whole = {};
     GetWindowRect(menu, &whole);
     const POINT middle = Middle(SplitRow(whole, row, ITEM_COUNT));
-    std::string how;
-    *chosen = GetTickCount64();
-    const bool clicked = ClickOn(menu, "Hushpane's menu", middle, &how);
-    *detail += Format("%s %s %s (row %d of %d of the menu window %s, %u dpi)", ITEM_NAMES[row],
-                      clicked ? "clicked at" : "aimed at", PointText(middle).c_str(), row + 1, ITEM_COUNT,
-                      RectText(whole).c_str(), GetDpiForWindow(menu)) +
-               how;
-    if (!clicked) {
-        *detail += std::string("; ") + DESKTOP_STOPPED;
+    POINT was = {};
+    GetCursorPos(&was);
+    *chosen = Now();
+    const Gesture click = ClickOn(menu, "Hushpane's menu", middle, was);
+    facts->push_back(Format("%s %s %s (row %d of %d of the menu window %s, %u dpi)",
+                            ITEM_NAMES[row], click.sent ? "clicked at" : "aimed at",
+                            PointText(middle).c_str(), row + 1, ITEM_COUNT, RectText(whole).c_str(),
+                            GetDpiForWindow(menu)));
+    if (!click.sent) {
+        facts->push_back(click.why);
+        facts->push_back(NotMade(click, copy));
         return false;
     }
-    if (!AwaitNoMenu(copy)) {
-        *detail += "; the menu stayed open after the click";
-        return false;
-    }
-    *detail += "; ";
-    return true;
+    const bool closed = AwaitNoMenu(copy);
+    facts->push_back(closed ? "" : "the menu stayed open after the click");
+    return closed;
 }

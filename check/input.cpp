@@ -1,15 +1,34 @@
-// Every key and click the check makes, each gesture in one SendInput call so
-// that nothing comes between its events and no kill leaves a key held. Toasts,
-// Start and Alt+Tab lie above every top-most window, and a menu may close: a
-// click goes only where its window lies, a key only to a known foreground.
+// Toasts, Start and Alt+Tab lie above every top-most window, and a menu may close: a click
+// goes only where its window lies, a key only to a known foreground (else it could cancel a
+// user's dialog).
 #include "check/check.h"
 
 #include <algorithm>
 #include <cstdlib>
 
-const char DESKTOP_STOPPED[] = "the desktop, not Hushpane, stopped this check";
+constexpr DWORD MOVE_SETTLE_MS = 50;    // for the pointer to get where it was sent
+constexpr DWORD CLICK_SETTLE_MS = 100;  // for a click to be taken before the pointer leaves
 
-static SRWLOCK g_inputLock = SRWLOCK_INIT;  // held while a gesture is sent, and to stop them
+std::string NoInputDesktop()
+{
+    // Input reaches only the input desktop, which a lock or the secure desktop takes.
+    HDESK input = OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS);
+    if (input == nullptr) {
+        return Format("there is no input desktop to press keys and click on (OpenInputDesktop "
+                      "failed with error %lu): the workstation is locked, or the secure desktop "
+                      "(a UAC prompt, Ctrl+Alt+Del) is shown",
+                      GetLastError());
+    }
+    CloseDesktop(input);
+    return {};
+}
+
+bool PointerAt(POINT point)
+{
+    POINT at = {};
+    GetCursorPos(&at);
+    return std::abs(at.x - point.x) <= 1 && std::abs(at.y - point.y) <= 1;
+}
 
 static INPUT Key(WORD key, bool up)
 {
@@ -24,112 +43,100 @@ static INPUT Key(WORD key, bool up)
 // Absolute positions run from 0 to 65535 across the whole virtual screen.
 static INPUT Mouse(POINT point, DWORD button)
 {
+    const int width = std::max(GetSystemMetrics(SM_CXVIRTUALSCREEN) - 1, 1);
+    const int height = std::max(GetSystemMetrics(SM_CYVIRTUALSCREEN) - 1, 1);
     INPUT input = {};
     input.type = INPUT_MOUSE;
-    input.mi.dx = MulDiv(point.x - GetSystemMetrics(SM_XVIRTUALSCREEN), 65535,
-                         std::max(GetSystemMetrics(SM_CXVIRTUALSCREEN) - 1, 1));
-    input.mi.dy = MulDiv(point.y - GetSystemMetrics(SM_YVIRTUALSCREEN), 65535,
-                         std::max(GetSystemMetrics(SM_CYVIRTUALSCREEN) - 1, 1));
+    input.mi.dx = MulDiv(point.x - GetSystemMetrics(SM_XVIRTUALSCREEN), 65535, width);
+    input.mi.dy = MulDiv(point.y - GetSystemMetrics(SM_YVIRTUALSCREEN), 65535, height);
     input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK | button;
     return input;
 }
 
-// Sends a gesture unless `refusal` says why not or the check was stopped; `detail` gets `sent` or why not.
-static bool Send(const std::string& refusal, INPUT* inputs, UINT count, std::string* detail, const char* sent = "")
+static Gesture Send(INPUT* inputs, UINT count)
 {
-    AcquireSRWLockExclusive(&g_inputLock);
-    const bool stopped = g_interrupted;
-    const UINT taken = stopped || !refusal.empty() ? 0 : SendInput(count, inputs, sizeof(INPUT));
-    const DWORD error = GetLastError();
-    ReleaseSRWLockExclusive(&g_inputLock);
-    if (!refusal.empty() || stopped) {
-        *detail += " not sent: " + (stopped ? std::string("the check was stopped") : refusal);
-    } else if (taken != count) {
-        const std::string desktop = NoInputDesktop();
-        *detail += Format(" blocked: SendInput took %u of %u events (error %lu)%s", taken, count, error,
-                          desktop.empty() ? "" : ("; " + desktop).c_str());
-    } else {
-        *detail += sent;
+    UINT taken = 0;
+    DWORD error = 0;
+    const bool went = UnlessStopped([&] {
+        taken = SendInput(count, inputs, sizeof(INPUT));
+        error = GetLastError();
+    });
+    if (!went) {
+        return {false, "not sent: the check was stopped", nullptr};
     }
-    return refusal.empty() && !stopped && taken == count;
+    if (taken == count) {
+        return {true, {}, nullptr};
+    }
+    const std::string why =
+        Format("blocked: SendInput took %u of %u events (error %lu)", taken, count, error);
+    return {false, Join({why, NoInputDesktop()}), nullptr};
 }
 
-static bool At(POINT point)
-{
-    POINT at = {};
-    GetCursorPos(&at);
-    // Absolute positions are rounded to the pixel either way.
-    return std::abs(at.x - point.x) <= 1 && std::abs(at.y - point.y) <= 1;
-}
-
-HWND TopLevelAt(POINT point)
-{
-    return GetAncestor(WindowFromPoint(point), GA_ROOT);
-}
-
-void StopInput()
-{
-    AcquireSRWLockExclusive(&g_inputLock);
-    g_interrupted = true;
-    ReleaseSRWLockExclusive(&g_inputLock);
-}
-
-bool MovePointer(POINT point, std::string* detail)
+static Gesture MovePointer(POINT point)
 {
     INPUT move = Mouse(point, 0);
-    std::string how;
-    const bool moved = Send({}, &move, 1, &how);
-    Sleep(50);
-    if (moved && !At(point) && Send({}, &move, 1, &how)) {  // Wine drops the first move after a click
-        Sleep(50);
+    Gesture moved = Send(&move, 1);
+    Sleep(MOVE_SETTLE_MS);
+    if (moved.sent && !PointerAt(point)) {  // Wine drops the first move after a click
+        moved = Send(&move, 1);
+        Sleep(MOVE_SETTLE_MS);
     }
-    *detail += how.empty() ? "" : "; a pointer move" + how;
+    if (!moved.sent) {
+        moved.why = "a pointer move " + moved.why;
+    }
     return moved;
 }
 
-bool ClickOn(HWND aimed, const char* aimedName, POINT point, std::string* detail)
+Gesture ClickOn(HWND aimed, const char* aimedName, POINT point, POINT rest)
 {
-    POINT was = {};
-    GetCursorPos(&was);
-    if (!MovePointer(point, detail)) {
-        return false;
+    Gesture click = MovePointer(point);
+    if (!click.sent) {
+        return click;
     }
     POINT at = {};
     GetCursorPos(&at);
     HWND under = TopLevelAt(point);
-    std::string refusal;
-    if (!At(point)) {
-        refusal = "the pointer went to " + PointText(at) + " instead (another program moves it)";
+    if (!PointerAt(point)) {
+        click = {false,
+                 "the pointer went to " + PointText(at) + " instead (another program moves it)",
+                 nullptr};
     } else if (under != aimed) {
-        refusal = "there lies " + WindowText(under) + ", not " + aimedName;
+        click = {false, "there lies " + WindowText(under) + ", not " + aimedName, under};
+    } else {
+        INPUT inputs[] = {Mouse(point, 0), Mouse(point, MOUSEEVENTF_LEFTDOWN),
+                          Mouse(point, MOUSEEVENTF_LEFTUP)};
+        click = Send(inputs, 3);
     }
-    INPUT click[] = {Mouse(point, 0), Mouse(point, MOUSEEVENTF_LEFTDOWN), Mouse(point, MOUSEEVENTF_LEFTUP)};
-    std::string how;
-    const bool clicked = Send(refusal, click, 3, &how);
-    *detail += clicked ? "" : ", the click" + how;
-    Sleep(100);
-    std::string back;
-    MovePointer(was, &back);
-    return clicked;
+    if (!click.sent) {
+        click.why = "the click not sent: " + click.why;
+    }
+    Sleep(CLICK_SETTLE_MS);
+    MovePointer(rest);
+    return click;
 }
 
-bool PressCtrl0(std::string* detail)
+Gesture PressCtrl0(HWND ownWindow)
 {
     HWND foreground = GetForegroundWindow();
+    if (foreground != ownWindow) {
+        return {false,
+                "not sent: the foreground is " + WindowText(foreground) +
+                    ", not the check's window",
+                foreground};
+    }
     INPUT keys[] = {Key(VK_CONTROL, false), Key('0', false), Key('0', true), Key(VK_CONTROL, true)};
-    *detail += "Ctrl+0";
-    return Send(
-        foreground == g_checkWindow ? "" : "the foreground is " + WindowText(foreground) + ", not the check's window",
-        keys, 4, detail, " sent");
+    return Send(keys, 4);
 }
 
-bool PressEscape(const Copy& copy, std::string* detail)
+Gesture PressEscape(HWND ownWindow, DWORD menuThread)
 {
-    bool inMenu = false;  // Hushpane's thread, the foreground thread, in its menu
+    bool inMenu = false;
+    ThreadHoldsForeground(menuThread, &inMenu);
+    HWND foreground = GetForegroundWindow();
+    if (foreground != ownWindow && !inMenu) {
+        return {false, "not sent: neither the check's window nor the menu holds the foreground",
+                foreground};
+    }
     INPUT keys[] = {Key(VK_ESCAPE, false), Key(VK_ESCAPE, true)};
-    *detail += "Escape (" + Foreground(copy, &inMenu) + ")";
-    return Send(GetForegroundWindow() == g_checkWindow || inMenu
-                    ? ""
-                    : "neither the check's window nor Hushpane's menu holds the foreground",
-                keys, 2, detail, " sent");
+    return Send(keys, 2);
 }

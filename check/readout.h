@@ -1,6 +1,6 @@
 // What any program can read of the shell's taskbars and of a running Hushpane, and what the
-// check decides from it (decide.cpp, arithmetic that the unit tests try): shared by
-// hushpane-check.exe and the end-to-end suite's probe, so that both see the same. No input.
+// check decides from it (decide.cpp, which the unit tests try): shared by hushpane-check.exe
+// and the end-to-end suite's helpers, so that all of them see the same. No input.
 #pragma once
 
 #ifdef _WIN32
@@ -29,7 +29,7 @@ struct TaskbarState {
     COLORREF key;
 };
 
-// Putting a taskbar back, in this order: layered attributes, extended style and a redraw, showing it.
+// Putting a taskbar back, in this order: attributes, extended style and a redraw, showing it.
 struct PutBackAction {
     bool setAttributes;
     COLORREF key;
@@ -40,19 +40,24 @@ struct PutBackAction {
     bool show;
 };
 
-bool HasAlpha(const TaskbarState& state, int alpha);  // layered, with LWA_ALPHA and exactly that alpha
+// Layered, with LWA_ALPHA and exactly that alpha.
+bool HasAlpha(const TaskbarState& state, int alpha);
 // For a taskbar `now`: as `before` the run (null: made during it), but never hidden.
 PutBackAction DecidePutBack(const TaskbarState* before, const TaskbarState& now);
 POINT Middle(const RECT& rect);
-// Row `item` (0 is the first) of `count` rows of equal height filling `inside`: a menu's item in
-// its window's rectangle, which Windows scales for this process's DPI awareness; the frame is as
-// thick at the top as at the bottom, so each row's middle lies inside its item.
+// Row `item` (0 first) of `count` equal rows filling `inside`: a menu's item in its window's
+// rectangle, which Windows scales for this process's DPI awareness; the frame is as thick at
+// the top as at the bottom, so each row's middle lies inside its item.
 RECT SplitRow(const RECT& inside, int item, int count);
 
 int FindTaskbars(HWND* taskbars, int capacity);  // Shell_TrayWnd, then each Shell_SecondaryTrayWnd
 TaskbarState ReadTaskbar(HWND taskbar);
 HWND FindHushpaneWindow(DWORD pid);  // its message-only window; pid 0 takes any Hushpane's
-// A visible top-level window of that class (an open menu is #32768, a box
-// #32770; null takes any class); pid 0 takes any process's.
+// A visible top-level window of that class (a menu is #32768, a box #32770; null: any) and
+// process (0: any).
 HWND FindVisibleWindow(const wchar_t* className, DWORD pid);
 DWORD WindowProcess(HWND window);
+HWND TopLevelAt(POINT point);  // what a click there would reach
+// Whether `thread` holds the foreground, and is in its menu: the foreground window may still
+// be null then, and the foreground thread's own state names its windows.
+bool ThreadHoldsForeground(DWORD thread, bool* inMenu);

@@ -1,26 +1,39 @@
-// The check's own windows, served by a thread of their own so that a click
-// activates them while the main thread waits, and gone with the process: the
-// backdrops behind the taskbars, and the one it clicks to hold the foreground
-// as the shell does (a click activates a window whatever the foreground lock).
+// The check's own windows, on a thread of their own so that a click activates them while the
+// main thread waits: the backdrops, and the one it clicks to hold the foreground as the shell
+// does (a click activates a window whatever the foreground lock).
 #include "check/check.h"
 
+#include <algorithm>
+
 const wchar_t CHECK_TEXT[] = L"hushpane-check is running: leave the mouse and keyboard alone";
-// Where the check's window may go, as fractions of the primary work area:
-// bottom corners last, since toasts, flyouts, Start and search open there.
+// Places for its window, in the primary work area: bottom corners last (toasts, Start).
 const POINT PLACES[] = {{0, 0}, {2, 0}, {1, 0}, {0, 1}, {2, 1}, {0, 2}, {1, 2}, {2, 2}};
 constexpr DWORD SETTLE_MS = 250;  // for a window that keeps itself above others to come back
+constexpr Millis FOREGROUND_WITHIN_MS = 1000;  // after the click that activates the window
+constexpr LONG MENU_REACH = 4;                 // a menu's size, in heights of the check's window
 
+HWND g_checkWindow = nullptr;
+HWND g_backdrops[MAX_TASKBARS] = {};
 static HANDLE g_thread = nullptr;
 static DWORD g_threadId = 0;
+
+// Ctrl+C or Ctrl+Break typed at a window of the check reaches this thread, not the console;
+// the check sends neither, so it is the user's stop.
+static bool StopKey(const MSG& msg)
+{
+    const bool keyDown = msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN;
+    const bool stopKey = msg.wParam == 'C' || msg.wParam == VK_CANCEL;
+    return keyDown && stopKey && GetKeyState(VK_CONTROL) < 0;
+}
 
 static DWORD WINAPI ServeOwnWindows(void* made)
 {
     HINSTANCE instance = GetModuleHandleW(nullptr);
-    // Top-most, so that nothing covers it; tool windows, with no taskbar button. A static
-    // control draws its text, and with SS_NOTIFY it is what lies under a click on it.
+    // Top-most tool windows, with no taskbar button; a static control draws its text, and with
+    // SS_NOTIFY it is what lies under a click.
     g_checkWindow = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"STATIC", CHECK_TEXT,
-                                    WS_POPUP | WS_BORDER | SS_CENTER | SS_CENTERIMAGE | SS_NOTIFY, 0, 0, 1, 1, nullptr,
-                                    nullptr, instance, nullptr);
+                                    WS_POPUP | WS_BORDER | SS_CENTER | SS_CENTERIMAGE | SS_NOTIFY,
+                                    0, 0, 1, 1, nullptr, nullptr, instance, nullptr);
     WNDCLASSW backdrop = {};
     backdrop.lpfnWndProc = DefWindowProcW;
     backdrop.hInstance = instance;
@@ -28,60 +41,20 @@ static DWORD WINAPI ServeOwnWindows(void* made)
     backdrop.lpszClassName = L"HushpaneCheckBackdrop";
     RegisterClassW(&backdrop);
     for (int i = 0; i < g_taskbarCount; ++i) {
-        g_backdrops[i] = CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, backdrop.lpszClassName, L"", WS_POPUP, 0,
-                                         0, 1, 1, nullptr, nullptr, instance, nullptr);
+        g_backdrops[i] =
+            CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, backdrop.lpszClassName, L"",
+                            WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, instance, nullptr);
     }
     SetEvent(made);
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (StopKey(msg)) {
+            Stop("Ctrl+C or Ctrl+Break in the check's window");
+        }
         DispatchMessageW(&msg);
     }
     return 0;
 }
-
-// Shows the check's window at the first place away from `avoid` where, a while after, nothing
-// lies over its middle and corners; else hides it, and says what covered each place.
-static bool PlaceCheckWindow(const RECT& work, const RECT& avoid, RECT* place, std::string* detail)
-{
-    HDC dc = GetDC(g_checkWindow);
-    RECT text = {};
-    DrawTextW(dc, CHECK_TEXT, -1, &text, DT_CALCRECT | DT_SINGLELINE);
-    ReleaseDC(g_checkWindow, dc);
-    const LONG margin = MulDiv(16, static_cast<int>(GetDpiForWindow(g_checkWindow)), 96);
-    const SIZE size = {text.right + 2 * margin, text.bottom + 2 * margin};
-    std::string covered;
-    for (const POINT at : PLACES) {
-        const LONG left = work.left + size.cy + (work.right - work.left - 2 * size.cy - size.cx) * at.x / 2;
-        const LONG top = work.top + size.cy + (work.bottom - work.top - 3 * size.cy) * at.y / 2;
-        *place = {left, top, left + size.cx, top + size.cy};
-        RECT overlap = {};
-        if (IntersectRect(&overlap, place, &avoid)) {
-            continue;
-        }
-        SetWindowPos(g_checkWindow, HWND_TOPMOST, left, top, size.cx, size.cy, SWP_SHOWWINDOW | SWP_NOACTIVATE);
-        Sleep(SETTLE_MS);
-        HWND over = nullptr;
-        for (int i = 0; i < 5 && over == nullptr; ++i) {  // its middle, then its corners
-            const POINT point =
-                i == 0 ? Middle(*place)
-                       : POINT{i % 2 == 1 ? left + 1 : place->right - 2, i < 3 ? top + 1 : place->bottom - 2};
-            HWND under = TopLevelAt(point);
-            over = under != g_checkWindow ? under : nullptr;
-        }
-        if (over == nullptr) {
-            return true;
-        }
-        const std::string what = WindowText(over);
-        covered += covered.find(what) != std::string::npos ? "" : (covered.empty() ? "" : "; ") + what;
-    }
-    ShowWindow(g_checkWindow, SW_HIDE);
-    *detail += "no free place for the check's window in the work area " + RectText(work) +
-               (covered.empty() ? std::string(" beside the menu") : ", where lies " + covered);
-    return false;
-}
-
-HWND g_checkWindow = nullptr;
-HWND g_backdrops[MAX_TASKBARS] = {};
 
 void OpenOwnWindows()
 {
@@ -99,45 +72,100 @@ void CloseOwnWindows()
     }
 }
 
-bool ClickCheckWindow(const RECT& avoid, std::string* detail)
+// What lies over its middle or one of its corners, if anything does.
+static HWND Over(const RECT& place)
+{
+    const LONG x[] = {place.left + 1, place.right - 2};
+    const LONG y[] = {place.top + 1, place.bottom - 2};
+    const POINT points[] = {Middle(place), {x[0], y[0]}, {x[1], y[0]}, {x[0], y[1]}, {x[1], y[1]}};
+    auto covered = [](POINT point) { return TopLevelAt(point) != g_checkWindow; };
+    const POINT* over = std::find_if(std::begin(points), std::end(points), covered);
+    return over == std::end(points) ? nullptr : TopLevelAt(*over);
+}
+
+// Shows the check's window at the first place off `avoid` that nothing covers a while after.
+static bool PlaceCheckWindow(const RECT& work, const RECT& avoid, RECT* place, HWND* over,
+                             Facts* facts)
+{
+    HDC dc = GetDC(g_checkWindow);
+    RECT text = {};
+    DrawTextW(dc, CHECK_TEXT, -1, &text, DT_CALCRECT | DT_SINGLELINE);
+    ReleaseDC(g_checkWindow, dc);
+    const LONG margin = MulDiv(16, static_cast<int>(GetDpiForWindow(g_checkWindow)), 96);
+    const SIZE size = {text.right + 2 * margin, text.bottom + 2 * margin};
+    const LONG across = work.right - work.left - 2 * size.cy - size.cx;
+    const LONG down = work.bottom - work.top - 3 * size.cy;
+    for (const POINT at : PLACES) {
+        const LONG left = work.left + size.cy + across * at.x / 2;
+        const LONG top = work.top + size.cy + down * at.y / 2;
+        *place = {left, top, left + size.cx, top + size.cy};
+        RECT overlap = {};
+        if (IntersectRect(&overlap, place, &avoid)) {
+            continue;
+        }
+        SetWindowPos(g_checkWindow, HWND_TOPMOST, left, top, size.cx, size.cy,
+                     SWP_SHOWWINDOW | SWP_NOACTIVATE);
+        Sleep(SETTLE_MS);
+        HWND lying = Over(*place);
+        if (lying == nullptr) {
+            return true;
+        }
+        if (*over == nullptr) {
+            *over = lying;  // the first that lay over a place
+        }
+    }
+    ShowWindow(g_checkWindow, SW_HIDE);
+    const std::string where =
+        *over == nullptr ? " beside the menu" : ", under " + WindowText(*over);
+    facts->push_back("no free place for the check's window in the work area " + RectText(work) +
+                     where);
+    return false;
+}
+
+Gesture ClickCheckWindow(const RECT& avoid, Facts* facts)
 {
     MONITORINFO monitor = {};
     monitor.cbSize = sizeof(monitor);
     GetMonitorInfoW(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY), &monitor);
     RECT place = {};
-    if (!PlaceCheckWindow(monitor.rcWork, avoid, &place, detail)) {
-        return false;
+    HWND over = nullptr;
+    if (!PlaceCheckWindow(monitor.rcWork, avoid, &place, &over, facts)) {
+        return {false, "no free place", over};
     }
-    POINT was = {};
-    GetCursorPos(&was);
+    // Hushpane opens its menu at the pointer: it rests where it was, or, where a menu there
+    // could cover the window, as far across the work area.
+    POINT rest = {};
+    GetCursorPos(&rest);
     const POINT middle = Middle(place);
-    std::string how;
-    const bool clicked = ClickOn(g_checkWindow, "the check's own window", middle, &how);
-    *detail +=
-        "a click " + std::string(clicked ? "on" : "aimed at") + " the check's own window at " + PointText(middle) + how;
-    // A menu opens at the pointer: it rests where it was, or else as far across the work area.
-    const LONG reach = 4 * (place.bottom - place.top);  // about a menu's size
-    const RECT menu = {was.x - reach, was.y - reach, was.x + reach, was.y + reach};
+    const LONG reach = MENU_REACH * (place.bottom - place.top);
+    const RECT menu = {rest.x - reach, rest.y - reach, rest.x + reach, rest.y + reach};
     RECT overlap = {};
-    if (IntersectRect(&overlap, &menu, &place)) {
-        const POINT across = {2 * Middle(monitor.rcWork).x - middle.x, 2 * Middle(monitor.rcWork).y - middle.y};
-        std::string moved;
-        *detail += MovePointer(across, &moved) ? "; the pointer moved away from it to " + PointText(across) : moved;
+    const bool away = IntersectRect(&overlap, &menu, &place) != FALSE;
+    if (away) {
+        const POINT centre = Middle(monitor.rcWork);
+        rest = {2 * centre.x - middle.x, 2 * centre.y - middle.y};
     }
-    return clicked;
+    Gesture click = ClickOn(g_checkWindow, "the check's own window", middle, rest);
+    facts->push_back((click.sent ? "a click on" : "a click aimed at") +
+                     (" the check's own window at " + PointText(middle)));
+    facts->push_back(click.why);
+    if (click.sent && away && PointerAt(rest)) {
+        facts->push_back("the pointer moved away from it to " + PointText(rest));
+    }
+    return click;
 }
 
-bool TakeForeground(std::string* detail)
+bool TakeForeground(Facts* facts)
 {
-    std::string click;
-    if (ClickCheckWindow({}, &click)) {
-        WaitFor([] { return GetForegroundWindow() == g_checkWindow; }, 1000);
-    } else {
-        click += "; the check goes on without that click";
-    }
+    Facts click;
+    const bool clicked = ClickCheckWindow({}, &click).sent;
+    WaitFor([=] { return !clicked || GetForegroundWindow() == g_checkWindow; },
+            FOREGROUND_WITHIN_MS);
+    click.push_back(clicked ? "" : "the check goes on without that click");
     HWND holder = GetForegroundWindow();  // sampled right before what needs it
-    *detail += holder == g_checkWindow
-                   ? "the check held the foreground (" + click + ")"
-                   : "the check did not hold the foreground (" + click + "; it was held by " + WindowText(holder) + ")";
-    return holder == g_checkWindow;
+    const bool held = holder == g_checkWindow;
+    click.push_back(held ? "" : "it was held by " + WindowText(holder));
+    facts->push_back((held ? "the check held" : "the check did not hold") +
+                     (" the foreground (" + Join(click) + ")"));
+    return held;
 }

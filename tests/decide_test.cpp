@@ -40,6 +40,8 @@ HWND Taskbar()
     return reinterpret_cast<HWND>(&window);
 }
 
+constexpr DWORD COLOUR_KEY = 0x1;  // LWA_COLORKEY
+
 // A taskbar read with those attributes; alpha -1 for none set.
 TaskbarState Read(bool layered, int alpha, DWORD flags = LWA_ALPHA)
 {
@@ -93,6 +95,17 @@ TEST(PutBack, EachTaskbarAsItWasButNeverHidden)
          Read(true, 0),
          {true, 0, 255, LWA_ALPHA, false, 0, false}},
         {"made during the run, not layered: nothing", false, gone, Read(false, -1, 0), {}},
+        {"a colour key alone, its unused alpha 0: drawn, so nothing",
+         true,
+         Read(true, 0, COLOUR_KEY),
+         Read(true, 0, COLOUR_KEY),
+         {}},
+        {"made during the run with a colour key alone: drawn, so nothing", false, gone, Read(true, 0, COLOUR_KEY), {}},
+        {"an alpha read before the run that cannot be read now: that alpha again",
+         true,
+         Read(true, 200),
+         Read(true, -1, 0),
+         {true, 0, 200, LWA_ALPHA, false, 0, false}},
     };
     for (const Row& row : rows) {
         const PutBackAction got = DecidePutBack(row.recorded ? &row.before : nullptr, row.now);
@@ -112,7 +125,6 @@ TEST(PutBack, EachTaskbarAsItWasButNeverHidden)
 
 TEST(PutBack, AColourKeyAndAWindowHiddenFromViewComeBackToo)
 {
-    constexpr DWORD COLOUR_KEY = 0x1;  // LWA_COLORKEY
     TaskbarState keyed = Read(true, 180, LWA_ALPHA | COLOUR_KEY);
     keyed.key = 0x00FF00FF;
     const PutBackAction action = DecidePutBack(&keyed, Read(true, 255));
