@@ -82,9 +82,12 @@ class Case:
             if process.poll() is None:
                 process.kill()
                 process.wait(timeout=30)
-        # A copy that a failing check started would stay behind the check's own process.
+        # A copy that a failing check started would stay behind the check's own process,
+        # and one that Wine's job left half made has no window to find it by.
         if "hidden=none" not in self.probe("hidden"):
             self.desk.run_probe_exe("taskkill", "/F", "/IM", "hushpane.exe")
+        for pid in wine_processes(r"\\hushpane\.exe", self.desk.state["prefix"]):
+            os.kill(int(pid), signal.SIGKILL)
 
     # -- observing ----------------------------------------------------------
 
@@ -356,19 +359,22 @@ def case_check_in_a_job(c):
     c.expect_desktop_put_back()
 
     job = c.start_check(job="no-breakaway", label="no-breakaway")
-    wait_until("the check's start", lambda: "NOTE system" in c.stdout_text(job), 60)
+    # Ended once Hushpane runs: Wine's job can miss a process made in the moment it ends.
+    wait_until("the check's first check", lambda: "PASS 1" in c.stdout_text(job), 60)
     c.expect("run in a job: ending it" in c.stdout_text(job), "the check does not say what ending its job would do")
     job.kill()
     job.wait(timeout=30)
 
 
 def case_hushpane_check(c):
-    shot = c.logs / "screenshot.png"
+    shot = c.logs / "screenshot.bmp"
     run_check(c, "--screenshot", windows_path(shot))
-    with open(shot, "rb") as png:
-        header = png.read(24)
-    c.expect(header[:8] == b"\x89PNG\r\n\x1a\n" and struct.unpack(">II", header[16:24]) == (WIDTH, HEIGHT),
-             f"the screenshot is no {WIDTH}x{HEIGHT} PNG: {header!r}")
+    data = shot.read_bytes()
+    # BITMAPFILEHEADER, then BITMAPINFOHEADER: rows top-down, 32 bits a pixel.
+    size, offset, width, height, planes, bits = struct.unpack_from("<2xI4xI4xiiHH", data)
+    c.expect(data[:2] == b"BM" and size == len(data) == offset + WIDTH * HEIGHT * 4
+             and (width, height, planes, bits) == (WIDTH, -HEIGHT, 1, 32),
+             f"the screenshot is no whole {WIDTH}x{HEIGHT} BMP: {data[:54]!r}")
 
 
 def case_check_survives_hushpane_ended(c):
@@ -383,27 +389,34 @@ def case_check_survives_hushpane_ended(c):
     c.expect_desktop_put_back()
 
 
+def injected(lines):
+    """The input events that a program sent, of those a watch-input helper heard."""
+    return [line for line in lines if line.endswith(" injected")]
+
+
 def stop_check_mid_peek(c, stop):
     """The check stopped by `stop` while it waits in its peek, after it has
-    started Hushpane: from then on no mouse or keyboard event at all reaches
-    the desktop, as low-level hooks see them (which also see a click that
-    moves the pointer and puts it back within milliseconds), Hushpane ends,
-    and the taskbar ends as it was before the run. Returns the check's
-    status and report."""
+    started Hushpane: from the moment `stop` returns no injected mouse or
+    keyboard event at all reaches the desktop, as low-level hooks see them
+    (which also see a click that moves the pointer and puts it back within
+    milliseconds), Hushpane ends, and the taskbar ends as it was before the
+    run. Returns the check's status, its report and what the hooks heard
+    between the peek and the stop."""
     watcher = c.helper("watch-input", "watching", "watch-input")
     check = c.start_check()
     wait_until("the check's peek", lambda: "PASS 1" in c.stdout_text(check) and "alpha=255" in c.probe("taskbar"), 60)
     time.sleep(1)  # within the peek's twenty seconds, where the check sends nothing
-    heard = c.stdout_lines(watcher)
-    c.expect(any(l.startswith("key ") for l in heard), f"the watcher heard no Ctrl+0 before the stop: {heard}")
+    before = c.stdout_lines(watcher)
+    c.expect(any(l.startswith("key ") for l in injected(before)), f"the watcher heard no Ctrl+0 before the stop: {before}")
     stop(check)
+    heard = c.stdout_lines(watcher)
     status = c.wait_exit(check, 60)
     wait_until("Hushpane ended", lambda: "hidden=none" in c.probe("hidden"), 40)
     time.sleep(1)
-    after = c.stdout_lines(watcher)[len(heard):]
+    after = injected(c.stdout_lines(watcher)[len(heard):])
     c.expect(not after, f"input reached the desktop after the check was stopped: {after}")
     c.expect_desktop_put_back()
-    return status, c.stdout_text(check)
+    return status, c.stdout_text(check), heard[len(before):]
 
 
 def case_check_ended_from_outside(c):
@@ -416,9 +429,84 @@ def case_check_ended_from_outside(c):
 
 def case_check_interrupted(c):
     """Ctrl+C, as a terminal sends it: to the whole process group."""
-    status, report = stop_check_mid_peek(c, lambda check: os.killpg(check.pid, signal.SIGINT))
+    status, report, _ = stop_check_mid_peek(c, lambda check: os.killpg(check.pid, signal.SIGINT))
     print(report)
-    c.expect(status == 3 and "Interrupted" in report, f"the check ended with status {status}")
+    c.expect(status == 3 and "Interrupted (Ctrl+C or Ctrl+Break in the console)" in report
+             and "Hushpane is ended; the taskbars are as they were." in report, f"the check ended with status {status}")
+
+
+def case_check_stopped_by_typed_ctrl_c(c):
+    """Ctrl+C typed at the keyboard during the peek, as real key events through
+    the X server, while the check's own window has the keyboard, so that the
+    console never sees them: the check stops as it does on Ctrl+C in its
+    console, and from half a second after the keys on nothing is injected."""
+    def typed(check):
+        c.desk.type_keys("ctrl+c")
+        time.sleep(0.5)
+    status, report, typed_then = stop_check_mid_peek(c, typed)
+    print(report)
+    c.expect("key 0x100 of 67" in typed_then, f"the typed Ctrl+C did not reach the desktop: {typed_then}")
+    c.expect(status == 3 and "Interrupted (Ctrl+C or Ctrl+Break in the check's window)" in report,
+             f"the check ended with status {status}, not stopped by the typed Ctrl+C")
+
+
+def boot_ticks():
+    """Now, in the clock of /proc's process start times."""
+    return time.clock_gettime(time.CLOCK_BOOTTIME) * os.sysconf("SC_CLK_TCK")
+
+
+def started_at(pid):
+    """When a process started, in /proc's clock ticks since boot; None once it is gone."""
+    try:
+        return int(Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[19])
+    except (OSError, IndexError, ValueError):
+        return None
+
+
+def stop_as_check_starts(c, line):
+    """Ctrl+C sent to the check's process group the moment its report shows
+    `line`, read every millisecond, as the next check begins to make Hushpane
+    open a box or a menu, or to start a copy: from then on no injected input,
+    no box or menu of Hushpane's opens and no copy starts (a copy's process
+    started after the stop, by /proc's clock); Hushpane ends and the taskbar
+    ends as it was. Returns the report."""
+    inputs = c.helper("watch-input", "watching", "watch-input")
+    windows = c.helper("watch-windows", "watching", "watch-windows")
+    check = c.start_check()
+    wait_until(f"the check's line {line!r}", lambda: line in c.stdout_text(check), 90, interval_s=0.001)
+    os.killpg(check.pid, signal.SIGINT)
+    stopped = boot_ticks()
+    heard, opened = len(c.stdout_lines(inputs)), len(c.stdout_lines(windows))
+    copies = {}
+    while check.poll() is None:
+        for pid in wine_processes(r"\\hushpane\.exe", c.desk.state["prefix"]):
+            copies.setdefault(pid, started_at(pid))
+        time.sleep(0.02)
+    wait_until("Hushpane ended", lambda: "hidden=none" in c.probe("hidden"), 40)
+    time.sleep(1)
+    report = c.stdout_text(check)
+    print(report, f"stopped at tick {stopped:.0f}; each copy's start tick: {copies}", sep="\n")
+    late = {pid: at for pid, at in copies.items() if at is not None and at > stopped + 1}
+    c.expect(not late, f"a copy of Hushpane started after the stop: {late} (stopped at tick {stopped:.0f})")
+    after = c.stdout_lines(windows)[opened:]
+    c.expect(not after, f"Hushpane opened something after the check was stopped: {after}")
+    sent = injected(c.stdout_lines(inputs)[heard:])
+    c.expect(not sent, f"input reached the desktop after the check was stopped: {sent}")
+    c.expect(check.returncode == 3 and "Interrupted" in report, f"the check ended with status {check.returncode}")
+    c.expect_desktop_put_back()
+    return report
+
+
+def case_check_stopped_as_box_opens(c):
+    stop_as_check_starts(c, "NOTE what the eye sees")  # the line right before check 3
+
+
+def case_check_stopped_as_menu_opens(c):
+    stop_as_check_starts(c, "PASS 3 left click")
+
+
+def case_check_stopped_as_copy_starts(c):
+    stop_as_check_starts(c, "PASS 7 exit")
 
 
 # -- several monitors: Xorg's dummy driver, Wine without a virtual desktop ----

@@ -343,12 +343,15 @@ int Cover(int argc, wchar_t** argv)
     return ServeWindows("covers");
 }
 
-// What reaches the desktop's input, injected events included: one line each.
+// What reaches the desktop's input: one line each, "injected" for what a program sent
+// with SendInput (keys typed through the X server, and the pointer moves that Wine makes
+// of its own when a window under the pointer goes away, are not).
 LRESULT CALLBACK HeardMouse(int code, WPARAM message, LPARAM data)
 {
     if (code == HC_ACTION) {
         const auto* mouse = reinterpret_cast<const MSLLHOOKSTRUCT*>(data);
-        std::printf("mouse %#x at %ld,%ld\n", static_cast<unsigned>(message), mouse->pt.x, mouse->pt.y);
+        std::printf("mouse %#x at %ld,%ld%s\n", static_cast<unsigned>(message), mouse->pt.x, mouse->pt.y,
+                    (mouse->flags & LLMHF_INJECTED) != 0 ? " injected" : "");
         std::fflush(stdout);
     }
     return CallNextHookEx(nullptr, code, message, data);
@@ -358,10 +361,33 @@ LRESULT CALLBACK HeardKey(int code, WPARAM message, LPARAM data)
 {
     if (code == HC_ACTION) {
         const auto* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(data);
-        std::printf("key %#x of %lu\n", static_cast<unsigned>(message), key->vkCode);
+        std::printf("key %#x of %lu%s\n", static_cast<unsigned>(message), key->vkCode,
+                    (key->flags & LLKHF_INJECTED) != 0 ? " injected" : "");
         std::fflush(stdout);
     }
     return CallNextHookEx(nullptr, code, message, data);
+}
+
+// watch-windows: each message-only window, box and menu of any Hushpane, one line the
+// moment it is first seen (polled every 5 ms), until it is ended: what opened when.
+int WatchWindows()
+{
+    std::printf("watching\n");
+    std::fflush(stdout);
+    const char* const kinds[] = {"window", "menu", "box"};
+    HWND seen[3] = {};
+    for (;;) {
+        const HWND now[] = {FindHushpaneWindow(0), FindVisibleWindow(L"#32768", 0), FindVisibleWindow(L"#32770", 0)};
+        for (int i = 0; i < 3; ++i) {
+            const DWORD pid = WindowProcess(now[i]);
+            if (now[i] != nullptr && now[i] != seen[i] && FindHushpaneWindow(pid) != nullptr) {
+                std::printf("%s %p of process %lu\n", kinds[i], static_cast<void*>(now[i]), pid);
+                std::fflush(stdout);
+            }
+            seen[i] = now[i];
+        }
+        Sleep(5);
+    }
 }
 
 // watch-input: every mouse and keyboard event, as low-level hooks see it
@@ -648,8 +674,9 @@ int Usage()
     std::printf("usage: hpprobe taskbar | taskbars | wait-alpha A MS [all|HWND...] | keep-alpha A MS [all|HWND...] |"
                 " reset | show | show-tray | secondary-taskbars L,T,R,B... | press KEY | keepalive [icon] |"
                 " hidden | click left|right | find CLASS MS | no-menu MS | launch EXE MS [EVENT|window=CLASS] |"
-                " press-wait-alpha A MS | use-icon menu|box|pause N | objects PID | cover L,T,R,B... |"
-                " watch-input | in-job breakaway|no-breakaway COMMAND...\n");
+                " press-wait-alpha A MS | use-icon menu|box|pause N | objects PID | "
+                "cover L,T,R,B... |"
+                " watch-input | watch-windows | in-job breakaway|no-breakaway COMMAND...\n");
     return 2;
 }
 
@@ -692,6 +719,8 @@ int wmain(int argc, wchar_t** argv)
         result = Cover(argc, argv);
     } else if (command == L"watch-input") {
         result = WatchInput();
+    } else if (command == L"watch-windows") {
+        result = WatchWindows();
     } else if (command == L"in-job" && argc > 3) {
         result = InJob(argc, argv);
     } else if (command == L"hidden") {

@@ -362,6 +362,11 @@ class Desktop:
         self.move_pointer(x, y)
         self._xdotool("click", "1")
 
+    def type_keys(self, keys):
+        """Keys typed at the X server's keyboard, as a user types them: Wine does not mark
+        them injected."""
+        self._xdotool("key", keys)
+
     def move_pointer(self, x, y):
         """Moves the pointer to a point of the Wine desktop."""
         origin_x, origin_y = self.state.get("desktop_origin", (0, 0))
