@@ -9,9 +9,13 @@ mitigations a Windows security review asks for: ASLR with relocations,
 high-entropy VA, NX, an image base above 4 GB, no section both writable and
 executable, CET shadow-stack compatibility (unless --without-cet says why
 this build cannot have it) and a stack protector; and none claimed that is not
-there: Control Flow Guard's header bit only with the load configuration's
-function table and instrumented flag. --ceiling is the most hushpane.exe may
-weigh without libstdc++'s demangler. hushpane.exe is also a GUI
+there: Control Flow Guard's header bit never on an exe that a MinGW toolchain
+linked (lld sets it, with a table and the instrumented flag, for -guard:cf on
+the link line alone, and no compiler here instruments calls), and on any
+other only with the load configuration's function table and instrumented
+flag. --ceiling is the most hushpane.exe may weigh; above it the failure
+says whether libstdc++'s verbose terminate handler, and with it its
+demangler, is back. hushpane.exe is also a GUI
 program with icon group 101 of nine images and exactly one asInvoker
 manifest, and no other resources; hushpane-check.exe is a console program.
 --prove takes a good exe and shows that each mitigation check fails, naming
@@ -23,9 +27,10 @@ import pefile
 
 SYSTEM_DLLS = {
     "hushpane": {"kernel32.dll", "user32.dll", "shell32.dll", "msvcrt.dll"},
-    "check": {"kernel32.dll", "user32.dll", "shell32.dll", "msvcrt.dll", "gdi32.dll", "ole32.dll", "shcore.dll",
-              "advapi32.dll"},
+    "check": {"kernel32.dll", "user32.dll", "shell32.dll", "msvcrt.dll", "gdi32.dll", "shcore.dll", "advapi32.dll"},
 }
+# libstdc++'s verbose terminate handler writes this: in the exe, it and its demangler are back.
+VERBOSE_TERMINATE = b"terminate called after throwing"
 SUBSYSTEMS = {"hushpane": 2, "check": 3}  # IMAGE_SUBSYSTEM_WINDOWS_GUI, _CUI
 # The stack protector's canary is seeded by libssp from these, and nothing
 # else in hushpane.exe needs ADVAPI32: the one import allowed for a mitigation.
@@ -106,14 +111,40 @@ def cet_compatible(pe):
     return False
 
 
-def cfg_claimed_without_table(pe):
-    """The header says Control Flow Guard, but the load configuration does
-    not hold what makes it work (lld 14 sets the bit alone, silently)."""
-    if not pe.OPTIONAL_HEADER.DllCharacteristics & GUARD_CF:
-        return False
+def linked_by_mingw(pe):
+    """Whether a MinGW-w64 toolchain linked the exe: GNU ld keeps MinGW's .CRT
+    section, and MinGW's runtime imports the system's msvcrt.dll, which Visual
+    Studio never links (a UCRT MinGW-w64 linked by lld shows neither, and is
+    judged as Visual Studio's)."""
+    return b".CRT" in {s.Name.rstrip(b"\0") for s in pe.sections} or "msvcrt.dll" in imports(pe)
+
+
+def cfg_failure(claimed, table, instrumented, mingw):
+    """Why an exe's claim of Control Flow Guard is false, or None. `claimed`:
+    GUARD_CF in its DllCharacteristics; `table`: a load configuration whose
+    GuardCFFunctionTable holds entries; `instrumented`: its GuardFlags say
+    CF_INSTRUMENTED. lld sets all three for -guard:cf on the link line alone,
+    whatever the compiler did, and no MinGW compiler here instruments calls:
+    on a MinGW link the bit can only be a false claim."""
+    if not claimed:
+        return None
+    if mingw:
+        return ("claims Control Flow Guard (GUARD_CF in DllCharacteristics), but a MinGW-w64 toolchain linked it, "
+                "whose compilers here do not instrument calls: the bit comes from -guard:cf on the link line alone")
+    if not (table and instrumented):
+        return ("claims Control Flow Guard (GUARD_CF in DllCharacteristics) without a load configuration whose "
+                "GuardCFFunctionTable is filled and whose GuardFlags say CF_INSTRUMENTED")
+    return None
+
+
+def cfg_claim(pe):
+    """What the exe says of Control Flow Guard, and why that is false (or None)."""
     config = getattr(getattr(pe, "DIRECTORY_ENTRY_LOAD_CONFIG", None), "struct", None)
-    return not (config is not None and getattr(config, "GuardCFFunctionTable", 0)
-                and getattr(config, "GuardCFFunctionCount", 0) and getattr(config, "GuardFlags", 0) & GUARD_CF_INSTRUMENTED)
+    table = config is not None and getattr(config, "GuardCFFunctionTable", 0) and getattr(
+        config, "GuardCFFunctionCount", 0)
+    instrumented = config is not None and getattr(config, "GuardFlags", 0) & GUARD_CF_INSTRUMENTED
+    claimed = pe.OPTIONAL_HEADER.DllCharacteristics & GUARD_CF != 0
+    return claimed, cfg_failure(claimed, bool(table), bool(instrumented), linked_by_mingw(pe))
 
 
 def mitigations(pe):
@@ -149,12 +180,15 @@ def failures_of(pe, kind, without_cet=None, ceiling_kb=None):
     for mitigation, present in mitigations(pe).items():
         if without_cet is None or not mitigation.startswith("CET"):
             check(present, f"no {mitigation}")
-    check(not cfg_claimed_without_table(pe), "claims Control Flow Guard (GUARD_CF in DllCharacteristics) without a "
-          "load configuration whose GuardCFFunctionTable is filled and whose GuardFlags say CF_INSTRUMENTED")
+    _, false_claim = cfg_claim(pe)
+    check(false_claim is None, false_claim)
     size = len(pe.__data__)
-    check(ceiling_kb is None or size <= ceiling_kb * 1024, f"{size} bytes, above the ceiling of {ceiling_kb} KB: "
-          "libstdc++'s verbose terminate handler, and with it its demangler and printf, is back (app/terminate.cpp "
-          "is what keeps it out)")
+    if ceiling_kb is not None and size > ceiling_kb * 1024:
+        failure = f"{size} bytes, above the ceiling of {ceiling_kb} KB"
+        if pe.__data__.find(VERBOSE_TERMINATE) != -1:
+            failure += (": libstdc++'s verbose terminate handler is back (its text \"terminate called after throwing\" "
+                        "is in the exe), and with it its demangler and printf: app/terminate.cpp is what keeps it out")
+        failures.append(failure)
 
     found_imports = imports(pe)
     dlls = sorted(found_imports)
@@ -249,9 +283,8 @@ def main(argv):
         skipped = without_cet_reason is not None and mitigation.startswith("CET")
         print(f"  {'yes' if present else 'no '}  {mitigation}" + (f" (not required: {without_cet_reason})"
                                                                    if skipped else ""))
-    cfg = pe.OPTIONAL_HEADER.DllCharacteristics & GUARD_CF
-    print(f"  {'yes' if cfg else 'no '}  Control Flow Guard" + (" claimed, without its table" if cfg and
-                                                               cfg_claimed_without_table(pe) else ""))
+    claimed, false_claim = cfg_claim(pe)
+    print(f"  {'yes' if claimed else 'no '}  Control Flow Guard claimed" + (": a false claim" if false_claim else ""))
     for failure in failures:
         print(f"FAIL: {failure}")
     return 1 if failures else 0
