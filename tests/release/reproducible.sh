@@ -3,8 +3,9 @@
 # folders with paths of different lengths, with a different umask, time zone
 # and locale and at different times, both with the package manifests, and
 # compares the bytes of every file. Then checks what a user checks:
-# SHA256SUMS, the zip's entries, no build path in the exe, and manifests
-# that bind to this release's zip.
+# SHA256SUMS, the zip's entries and its guide's verify command, no build path
+# in the exe, manifests that bind to this release's zip, and the list of the
+# files that the release workflow attests and publishes.
 #   reproducible.sh SOURCE_DIR WORK_DIR
 set -euo pipefail
 source=$(cd "$1" && pwd)
@@ -65,6 +66,15 @@ for name in ("README.txt", "LICENSE.txt"):
     text = zipped.read(name)
     assert b"\n" in text and text.count(b"\n") == text.count(b"\r\n"), f"{name}: not every line ends with CRLF"
 assert b"Ctrl+0" in zipped.read("README.txt") and b"<!--" not in zipped.read("README.txt"), "README.txt is no guide"
+guide = zipped.read("README.txt").decode("utf-8")
+version = zipped.filename.rsplit("hushpane-", 1)[1].split("-windows")[0]
+assert "OWNER" not in guide, "README.txt still says OWNER"
+verify = ("--repo example-owner/hushpane --signer-workflow example-owner/hushpane/.github/workflows/release.yml "
+          f"--source-ref refs/tags/v{version} --deny-self-hosted-runners")
+assert verify in guide, "README.txt's gh attestation verify does not pin the repository, its workflow and the tag"
+listed = (dist / "published.txt").read_text(encoding="ascii").splitlines()
+made = sorted(p.relative_to(dist).as_posix() for p in dist.rglob("*") if p.is_file() and p.name != "published.txt")
+assert sorted(listed) == made, f"published.txt lists {listed}, not what the release made: {made}"
 print("zip: " + ", ".join(f"{i.filename} {i.file_size} bytes {i.date_time}" for i in zipped.infolist()))
 PY
 exit $status

@@ -7,6 +7,9 @@
   dist/SHA256SUMS                         for the zip and both exes, as sha256sum -c reads it
   dist/hushpane.json, dist/winget/        Scoop's and winget's manifests of the zip, for a
                                           release published on GitHub as OWNER/NAME
+  dist/published.txt                      the files above that are published, a path (in
+                                          dist/) a line: what the release workflow attests
+                                          and attaches
 
   release.py EXE CHECK_EXE VERSION_FILE SOURCE_DIR OUT_DIR [--repository OWNER/NAME]
 
@@ -16,7 +19,9 @@ GitHub; with neither, no manifests are written.
 Byte for byte the same from the same commit: the entries come in a fixed
 order, with fixed attributes and with the commit's time (in UTC) as their
 time; nothing is read from the clock, the time zone, the locale or the umask.
-README.txt is the user guide cut from README.md, so the guide is written once.
+README.txt is the user guide cut from README.md, so the guide is written once;
+with a repository, its OWNER/hushpane is that repository, and the note that
+says what OWNER stands for goes.
 """
 import argparse
 import hashlib
@@ -33,6 +38,7 @@ import packages
 
 GUIDE_START = "<!-- user guide -->"
 GUIDE_END = "<!-- end of user guide -->"
+PLACEHOLDER_NOTE = re.compile(r"<!-- placeholders -->\n(.*?)<!-- end of placeholders -->\n", re.S)
 ZIP_EPOCH_MIN = 315532800  # 1980-01-01, the earliest time a zip entry can carry
 
 
@@ -83,15 +89,22 @@ def plain_text(markdown):
     return "\r\n".join(lines).strip("\r\n") + "\r\n"
 
 
-def user_guide(readme, version):
+def user_guide(readme, version, repository):
     text = readme.read_text(encoding="utf-8")
     if text.count(GUIDE_START) != 1 or text.count(GUIDE_END) != 1:
         raise ReleaseError(f"{readme} must mark the user guide once with {GUIDE_START} and {GUIDE_END}")
     guide = text.split(GUIDE_START, 1)[1].split(GUIDE_END, 1)[0].strip()
-    named = set(re.findall(r"hushpane-(\d+\.\d+\.\d+)-windows-x64\.zip", guide))
+    named = set(re.findall(r"hushpane-(\d+\.\d+\.\d+)-windows-x64\.zip|refs/tags/v(\d+\.\d+\.\d+)", guide))
+    named = {version for pair in named for version in pair if version}
     if named - {version}:
-        raise ReleaseError(f"the user guide in {readme} names the zip of version {', '.join(sorted(named))}, but this "
-                           f"is {version}: update its examples")
+        raise ReleaseError(f"the user guide in {readme} names version {', '.join(sorted(named))}, but this is "
+                           f"{version}: update its examples")
+    if repository is None:
+        guide = PLACEHOLDER_NOTE.sub(r"\1", guide)
+    else:
+        owner = repository.split("/")[0]
+        guide = PLACEHOLDER_NOTE.sub("", guide).replace("OWNER/hushpane", repository)
+        guide = guide.replace("OWNER.Hushpane", f"{owner}.Hushpane")
     return plain_text(f"Hushpane {version}\n\n" + guide)
 
 
@@ -125,7 +138,7 @@ def main():
     exe_bytes = exe.read_bytes()
     contents = [
         ("hushpane.exe", exe_bytes),
-        ("README.txt", user_guide(source / "README.md", version).encode("utf-8")),
+        ("README.txt", user_guide(source / "README.md", version, repository).encode("utf-8")),
         ("LICENSE.txt", (source / "LICENSE").read_text(encoding="utf-8").replace("\n", "\r\n").encode("utf-8")),
     ]
 
@@ -133,7 +146,7 @@ def main():
     for old in out.iterdir():  # an earlier release's files, which would not be this release's
         if old.is_dir() and old.name == "winget":
             shutil.rmtree(old)
-        elif old.is_file() and (old.name in ("hushpane.exe", "hushpane.json", "SHA256SUMS")
+        elif old.is_file() and (old.name in ("hushpane.exe", "hushpane.json", "SHA256SUMS", "published.txt")
                                 or old.name.startswith("hushpane-")):
             old.unlink()
     archive = out / f"hushpane-{version}-windows-x64.zip"
@@ -148,10 +161,14 @@ def main():
     (out / "SHA256SUMS").write_text(sums, encoding="ascii", newline="\n")
 
     manifests = [] if repository is None else packages.write(out, repository, version, digests[archive.name], when)
+    published = [out / name for name in names] + [out / "SHA256SUMS"] + manifests
+    (out / "published.txt").write_text("".join(f"{path.relative_to(out).as_posix()}\n" for path in published),
+                                       encoding="ascii", newline="\n")
 
     print(f"Hushpane {version}, from the source of {time.strftime('%Y-%m-%d %H:%M:%S UTC', time.gmtime(when))}:")
-    for path in [out / name for name in names] + [out / "SHA256SUMS"] + manifests:
+    for path in published:
         print(f"  {path}  ({path.stat().st_size} bytes)")
+    print(f"  (the list of them: {out / 'published.txt'})")
     print(sums, end="")
     if repository is None:
         print("No Scoop or winget manifests written: they need the GitHub repository whose release page will hold "
