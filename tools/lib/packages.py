@@ -47,12 +47,19 @@ def scoop(repository, version, zip_sha256):
     return json.dumps(manifest, indent=4, ensure_ascii=False) + "\n"
 
 
+# Plain words that a YAML 1.1 reader (PyYAML's, for one) or a 1.2 reader takes for a
+# boolean or for nothing, in any case. Numbers, dates and times start with a digit, a
+# sign or a dot, and so never stand plain here.
+YAML_WORDS = {"y", "n", "yes", "no", "true", "false", "on", "off", "null", "~"}
+
+
 def yaml_scalar(value):
-    """Plain where YAML reads it back as the same text, else in single quotes."""
-    if re.fullmatch(r"[A-Za-z0-9][^\s'\"]*(?: [^\s'\"]+)*", value) and ": " not in value and " #" not in value \
-            and not value.endswith(":"):
-        return value
-    return "'" + value.replace("'", "''") + "'"
+    """Plain only where any YAML reader reads it back as this very string: it starts
+    with a letter, is none of YAML_WORDS, and holds nothing that ends a plain scalar or
+    starts a comment; anything else in single quotes."""
+    plain = (re.fullmatch(r"[A-Za-z][^\s'\"]*(?: [^\s'\"]+)*", value) and value.lower() not in YAML_WORDS
+             and ": " not in value and " #" not in value and not value.endswith(":"))
+    return value if plain else "'" + value.replace("'", "''") + "'"
 
 
 def yaml_file(kind, fields):
@@ -67,7 +74,7 @@ def yaml_file(kind, fields):
                     lines.append(f"  {'- ' if i == 0 else '  '}{inner}: {yaml_scalar(text)}")
         else:
             lines.append(f"{key}: {yaml_scalar(value)}")
-    lines += [f"ManifestType: {kind}", f"ManifestVersion: {WINGET_MANIFEST_VERSION}"]
+    lines += [f"ManifestType: {yaml_scalar(kind)}", f"ManifestVersion: {yaml_scalar(WINGET_MANIFEST_VERSION)}"]
     return "\n".join(lines) + "\n"
 
 
