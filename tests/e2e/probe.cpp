@@ -570,6 +570,29 @@ int Launch(const wchar_t* exe, DWORD timeout, const wchar_t* sign)
     return alive ? 0 : 1;
 }
 
+// await-sign EVENT|window=CLASS MS: waits for the sign of life of a program started once
+// this has said "waiting" (the event is made first, for the program to set), as launch
+// does; alive=1 once it is seen. For benchmarks.
+int AwaitSign(const wchar_t* sign, DWORD timeout)
+{
+    const bool window = std::wcsncmp(sign, L"window=", 7) == 0;
+    HANDLE event = window ? nullptr : CreateEventW(nullptr, TRUE, FALSE, sign);
+    std::printf("waiting\n");
+    std::fflush(stdout);
+    auto alive = [&] {
+        if (window) {
+            return FindWindowExW(HWND_MESSAGE, nullptr, sign + 7, nullptr) != nullptr;
+        }
+        return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+    };
+    const DWORD start = GetTickCount();
+    while (!alive() && GetTickCount() - start < timeout) {
+        Sleep(1);
+    }
+    std::printf("alive=%d\n", alive() ? 1 : 0);
+    return alive() ? 0 : 1;
+}
+
 // press-wait-alpha A MS: Ctrl+0, then times until the taskbar has alpha A.
 int PressWaitAlpha(int alpha, DWORD timeout)
 {
@@ -674,7 +697,7 @@ int Usage()
     std::printf("usage: hpprobe taskbar | taskbars | wait-alpha A MS [all|HWND...] | keep-alpha A MS [all|HWND...] |"
                 " reset | show | show-tray | secondary-taskbars L,T,R,B... | press KEY | keepalive [icon] |"
                 " hidden | click left|right | find CLASS MS | no-menu MS | launch EXE MS [EVENT|window=CLASS] |"
-                " press-wait-alpha A MS | use-icon menu|box|pause N | objects PID | "
+                " await-sign EVENT|window=CLASS MS | press-wait-alpha A MS | use-icon menu|box|pause N | objects PID | "
                 "cover L,T,R,B... |"
                 " watch-input | watch-windows | in-job breakaway|no-breakaway COMMAND...\n");
     return 2;
@@ -729,6 +752,8 @@ int wmain(int argc, wchar_t** argv)
         result = Click(argv[2]);
     } else if (command == L"launch" && argc > 3) {
         result = Launch(argv[2], number(3), argc > 4 ? argv[4] : nullptr);
+    } else if (command == L"await-sign" && argc > 3) {
+        result = AwaitSign(argv[2], number(3));
     } else if (command == L"press-wait-alpha") {
         result = PressWaitAlpha(static_cast<int>(number(2)), number(3));
     } else if (command == L"find" && argc > 2) {

@@ -20,7 +20,7 @@ from pathlib import Path
 
 import pefile
 
-from wine_desktop import Desktop
+from wine_desktop import Desktop, wait_until
 
 ROOT = Path(__file__).resolve().parents[2]
 BUILD = ROOT / "build" / "windows"
@@ -48,17 +48,34 @@ def spread(values):
     return {"median": statistics.median(values), "min": min(values), "max": max(values), "runs": len(values)}
 
 
-def cpu_ms(pid):
-    """Time on the CPU of every thread of a process, in ms to the nanosecond:
-    the scheduler's own count (/proc's utime and stime move in 10 ms ticks,
-    and one tick would decide a target of 10 ms a minute)."""
-    total = 0
-    for task in Path(f"/proc/{pid}/task").iterdir():
+class BenchError(RuntimeError):
+    pass
+
+
+def thread_times(pid, proc=Path("/proc")):
+    """Each thread's time on the CPU, in ns, by thread id: the scheduler's own
+    count (/proc's utime and stime move in 10 ms ticks, and one tick would
+    decide a target of 10 ms a minute). A reading that gives nothing, or only
+    zeros, fails: a figure made of no reading would say "met"."""
+    times = {}
+    for task in (proc / str(pid) / "task").iterdir():
         try:
-            total += int((task / "schedstat").read_text().split()[0])
-        except (OSError, ValueError):  # a thread that ended meanwhile
+            times[task.name] = int((task / "schedstat").read_text().split()[0])
+        except (OSError, ValueError, IndexError):  # ended meanwhile, or unreadable
             pass
-    return total / 1e6
+    if not times:
+        raise BenchError(f"no thread of process {pid} has a readable {proc}/{pid}/task/*/schedstat")
+    if not any(times.values()):
+        raise BenchError(f"every thread of process {pid} reads 0 ns in {proc}/{pid}/task/*/schedstat")
+    return times
+
+
+def cpu_between(before, after):
+    """The ms of CPU that the threads used between two readings, and how many
+    ended between them: their time after the first reading is not counted, so
+    the figure is then too low, and the bench says so."""
+    used = sum(ns - before.get(thread, 0) for thread, ns in after.items())
+    return used / 1e6, sum(1 for thread in before if thread not in after)
 
 
 def memory_kb(pid):
@@ -98,22 +115,38 @@ def start_up(desk, runs):
     return {name: spread(values) for name, values in times.items()}
 
 
+def start_alive(desk, name, exe, sign):
+    """Starts a program and waits for its sign of life, as the start-up figure
+    does: hpprobe makes the event first, then the program sets it."""
+    log_dir = Path(desk.state["log_dir"])
+    said = log_dir / f"{name}-sign.stdout"
+    waiter = desk.popen([PROBE, "await-sign", sign, 10000], log_dir / f"{name}-sign.log", stdout_path=said)
+    wait_until(f"hpprobe await-sign {sign}", lambda: "waiting" in said.read_text(), 30)
+    process = desk.popen([exe], log_dir / f"{name}.log")
+    if waiter.wait(timeout=30) != 0:
+        process.kill()
+        raise BenchError(f"{name} gave no sign of life ({sign}) within 10 s: {said.read_text().strip()}")
+    return process
+
+
 def idle(desk, seconds, runs):
     """CPU over `seconds` of idle running, and memory, each program alone with
-    the desktop, in turn; the wineserver's CPU over the same time is Wine's
-    share of the cost and is reported beside the process's own."""
+    the desktop, in turn, from its sign of life on; the wineserver's CPU over
+    the same time is Wine's share of the cost and is reported beside the
+    process's own."""
     server = wineserver_pid(desk)
     samples = {name: {"own": [], "with_wineserver": [], "rss": [], "private": []} for name, _, _, _ in PROGRAMS}
+    ended = 0
     for _ in range(runs):
-        for name, exe, _, _ in PROGRAMS:
+        for name, exe, _, sign in PROGRAMS:
             desk.probe("reset")
-            process = desk.popen([exe], Path(desk.state["log_dir"]) / f"{name}.log")
-            if name == "hushpane":
-                desk.probe("wait-alpha", 0, 10000)
+            process = start_alive(desk, name, exe, sign)
             time.sleep(2)  # past start-up
-            own, wine = cpu_ms(process.pid), cpu_ms(server)
+            own, wine = thread_times(process.pid), thread_times(server)
             time.sleep(seconds)
-            own, wine = cpu_ms(process.pid) - own, cpu_ms(server) - wine
+            (own, own_ended), (wine, wine_ended) = (cpu_between(own, thread_times(process.pid)),
+                                                    cpu_between(wine, thread_times(server)))
+            ended += own_ended + wine_ended
             rss, private, _ = memory_kb(process.pid)
             sample = samples[name]
             sample["own"].append(own * 60 / seconds)
@@ -123,7 +156,9 @@ def idle(desk, seconds, runs):
             process.kill()
             process.wait()
     desk.purge_dead_icons()
-    return {name: {key: spread(values) for key, values in sample.items()} for name, sample in samples.items()}
+    figures = {name: {key: spread(values) for key, values in sample.items()} for name, sample in samples.items()}
+    figures["threads_ended_during_a_reading"] = ended
+    return figures
 
 
 def hot_key(desk, presses):
@@ -255,6 +290,9 @@ def table(figures):
     for name, _, label, _ in PROGRAMS:
         lines.append(f"| {label} | {f(s[name])} | {f(i[name]['own'], 2)} | {f(i[name]['with_wineserver'], 2)}"
                      f" | {f(i[name]['rss'], 0)} | {f(i[name]['private'], 0)} |")
+    if i["threads_ended_during_a_reading"]:
+        lines.append(f"\n{i['threads_ended_during_a_reading']} thread(s) ended during an idle reading: their CPU time"
+                     " after its start is not counted, so those idle figures are too low.")
     lines += [
         "",
         "| growth sample | private, KB | anonymous, KB | kernel handles | windows |",
