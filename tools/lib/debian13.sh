@@ -1,11 +1,13 @@
 # A Debian 13 chroot, made once with debootstrap from this machine's own
 # Debian mirror and kept outside the clone, for what Debian 12 does not have:
 # the newest MinGW-w64 of a Debian stable release (GCC 14, mingw-w64 12) and
-# a second, newer Wine (10). This machine's compilers, Wine and apt sources
-# stay as they are. Sourced by tools/lib/newest-mingw and tests/e2e/newest-wine.sh.
+# a second, newer Wine (10), and a Node.js (20) new enough for GitHub's workflow
+# parser. This machine's compilers, Wine and apt sources stay as they are.
+# Sourced by tools/lib/newest-mingw, tools/lib/check-workflows and
+# tests/e2e/newest-wine.sh.
 
 DEBIAN13_ROOT=/var/cache/hushpane/debian-13
-DEBIAN13_PACKAGES=cmake,make,g++-mingw-w64-x86-64-win32,binutils-mingw-w64-x86-64,mingw-w64-x86-64-dev,wine,wine64,xvfb,xdotool,imagemagick,python3,procps
+DEBIAN13_PACKAGES=cmake,make,g++-mingw-w64-x86-64-win32,binutils-mingw-w64-x86-64,mingw-w64-x86-64-dev,wine,wine64,xvfb,xdotool,imagemagick,python3,procps,nodejs
 DEBIAN13_LOG=build/debian13.log
 DEBIAN13_SUDO=""
 [ "$(id -u)" -eq 0 ] || DEBIAN13_SUDO="sudo"

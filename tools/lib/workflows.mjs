@@ -1,9 +1,10 @@
 // Checks each workflow file with GitHub's own workflow parser, offline: its
 // schema knows what GitHub accepts today (the `attestations` permission
-// among it). The parser is published for bundlers, with imports that name
+// among it). The parser needs Node.js 20 or later; on an older one this says
+// so and fails (tools/lib/check-workflows then uses Debian 13's). The parser is published for bundlers, with imports that name
 // no file extension and JSON read without an import attribute; the hooks at
 // the end of this file let Node load it as it is.
-//   node tools/lib/workflows.mjs FILE...   (status 1 when a file is not valid)
+//   node tools/lib/workflows.mjs FILE...   (status 1 when a file is not valid, 2 on an old Node.js)
 import { readFileSync } from "node:fs";
 import { isMainThread } from "node:worker_threads";
 import { register } from "node:module";
@@ -21,6 +22,11 @@ export async function resolve(specifier, context, next) {
 export async function load(url, context, next) {
   const key = "importAttributes" in context ? "importAttributes" : "importAssertions";  // Node 18's name
   return next(url, url.endsWith(".json") ? { ...context, [key]: { type: "json" } } : context);
+}
+
+if (isMainThread && Number(process.versions.node.split(".")[0]) < 20) {
+  console.log(`GitHub's workflow parser needs Node.js 20 or later; this is Node.js ${process.version}`);
+  process.exit(2);
 }
 
 if (isMainThread) {
