@@ -128,8 +128,8 @@ std::string NotMade(const Gesture& gesture, const Copy& copy);
 // The shell's callback for a click on the icon, once it holds the foreground (TakeForeground):
 // it lets the program take it, so that its menu gets keys and closes on a click elsewhere.
 bool ClickIcon(const Copy& copy, LPARAM mouseMessage, Facts* facts);
-HWND OpenMenu(const Copy& copy, Facts* facts);  // by a right click on the icon
-bool AwaitNoMenu(const Copy& copy);
+HWND OpenMenu(const Copy& copy, Facts* facts);                 // by a right click on the icon
+bool AwaitNoMenu(const Copy& copy, bool throughStop = false);  // as WaitFor
 bool ChooseFromMenu(const Copy& copy, WPARAM item, Facts* facts, Millis* chosen);
 
 // sight.cpp: what the eye sees of each taskbar.

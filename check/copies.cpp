@@ -102,8 +102,7 @@ static void EndCopy(const Copy& copy)
     if (window != nullptr) {
         if (FindVisibleWindow(L"#32768", copy.pid) != nullptr) {
             PostMessageW(window, WM_CANCELMODE, 0, 0);  // DefWindowProcW ends its thread's menu
-            WaitFor([&] { return FindVisibleWindow(L"#32768", copy.pid) == nullptr; },
-                    MENU_WITHIN_MS, true);
+            AwaitNoMenu(copy, true);
         }
         PostMessageW(window, WM_COMMAND, EXIT_ITEM, 0);
     }
@@ -193,10 +192,10 @@ HWND OpenMenu(const Copy& copy, Facts* facts)
     return menu;
 }
 
-bool AwaitNoMenu(const Copy& copy)
+bool AwaitNoMenu(const Copy& copy, bool throughStop)
 {
     return WaitFor([&] { return FindVisibleWindow(L"#32768", copy.pid) == nullptr; },
-                   MENU_WITHIN_MS);
+                   MENU_WITHIN_MS, throughStop);
 }
 
 bool ChooseFromMenu(const Copy& copy, WPARAM item, Facts* facts, Millis* chosen)

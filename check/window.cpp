@@ -78,9 +78,9 @@ static HWND Over(const RECT& place)
     const LONG x[] = {place.left + 1, place.right - 2};
     const LONG y[] = {place.top + 1, place.bottom - 2};
     const POINT points[] = {Middle(place), {x[0], y[0]}, {x[1], y[0]}, {x[0], y[1]}, {x[1], y[1]}};
-    auto covered = [](POINT point) { return TopLevelAt(point) != g_checkWindow; };
-    const POINT* over = std::find_if(std::begin(points), std::end(points), covered);
-    return over == std::end(points) ? nullptr : TopLevelAt(*over);
+    HWND under = nullptr;  // each point asked once: two asks could get two answers
+    auto covered = [&under](POINT point) { return (under = TopLevelAt(point)) != g_checkWindow; };
+    return std::any_of(std::begin(points), std::end(points), covered) ? under : nullptr;
 }
 
 // Shows the check's window at the first place off `avoid` that nothing covers a while after.
