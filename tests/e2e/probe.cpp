@@ -1,17 +1,48 @@
 // hpprobe.exe: looks at and drives a running Hushpane from another process,
 // the way a user or another program on the same desktop could, and makes
-// what Wine's shell lacks for that (secondary taskbars). Each command prints
-// what it observed, a line per taskbar; waits poll with a deadline.
+// what Wine's shell lacks for that (secondary taskbars). Each command says
+// what it observed, a line per taskbar; waits poll with a deadline. `serve`
+// takes one command after another on standard input, so that a test suite
+// pays one Wine start for all its reads.
 #include "check/readout.h"
 
 #include <shellapi.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <string>
 
 namespace {
+
+std::string g_said;  // what the command has said so far: printed once it returns
+
+#ifdef __GNUC__
+void Say(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Tell(const char* format, ...) __attribute__((format(printf, 1, 2)));
+#endif
+
+void Say(const char* format, ...)
+{
+    char line[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(line, sizeof(line), format, arguments);
+    va_end(arguments);
+    g_said += line;
+}
+
+// At once: for the commands that run until they are ended, whose lines a caller waits for.
+void Tell(const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    std::vprintf(format, arguments);
+    va_end(arguments);
+    std::fflush(stdout);
+}
 
 // The taskbars a command looks at: the primary one, or those that the
 // command's last arguments name: "all" for every taskbar found now, or
@@ -42,11 +73,11 @@ TaskbarState ReadPrimary()
 void PrintTaskbar(const TaskbarState& state)
 {
     if (state.window == nullptr) {
-        std::printf("taskbar=none\n");
+        Say("taskbar=none\n");
         return;
     }
-    std::printf("taskbar=%p layered=%d alpha=%d flags=%lu\n", static_cast<void*>(state.window), state.layered ? 1 : 0,
-                state.alphaKnown ? state.alpha : -1, state.flags);
+    Say("taskbar=%p layered=%d alpha=%d flags=%lu\n", static_cast<void*>(state.window), state.layered ? 1 : 0,
+        state.alphaKnown ? state.alpha : -1, state.flags);
 }
 
 // Every watched taskbar has that alpha; prints them all, one line each.
@@ -85,7 +116,7 @@ int WaitAlpha(int alpha, DWORD timeout)
 {
     const DWORD start = GetTickCount();
     AwaitAlpha(alpha, timeout);
-    std::printf("after=%lums ", GetTickCount() - start);
+    Say("after=%lums ", GetTickCount() - start);
     return AllHaveAlpha(alpha, true) ? 0 : 1;
 }
 
@@ -96,7 +127,7 @@ int KeepAlpha(int alpha, DWORD duration)
     while (AllHaveAlpha(alpha, false) && GetTickCount() - start < duration) {
         Sleep(POLL_MS);
     }
-    std::printf("after=%lums ", GetTickCount() - start);
+    Say("after=%lums ", GetTickCount() - start);
     return AllHaveAlpha(alpha, true) ? 0 : 1;
 }
 
@@ -110,7 +141,7 @@ int ListTaskbars()
         GetClassNameW(windows[i], className, 64);
         RECT rect = {};
         GetWindowRect(windows[i], &rect);
-        std::printf("class=%ls rect=%ld,%ld,%ld,%ld ", className, rect.left, rect.top, rect.right, rect.bottom);
+        Say("class=%ls rect=%ld,%ld,%ld,%ld ", className, rect.left, rect.top, rect.right, rect.bottom);
         PrintTaskbar(ReadTaskbar(windows[i]));
     }
     return count > 0 ? 0 : 1;
@@ -174,11 +205,11 @@ int Press(const wchar_t* name)
                      : std::wcscmp(name, L"escape") == 0 ? VK_ESCAPE
                                                          : 0;
     if (key == 0) {
-        std::printf("unknown key\n");
+        Say("unknown key\n");
         return 2;
     }
     Type(key, control);
-    std::printf("pressed\n");
+    Say("pressed\n");
     return 0;
 }
 
@@ -228,8 +259,8 @@ const wchar_t* RegisterProbeClass(const wchar_t* name, int colour)
 // serves them until they are closed or the process is ended.
 int ServeWindows(const char* ready)
 {
-    std::printf("%s\n", ready);
-    std::fflush(stdout);
+    Tell("%s%s\n", g_said.c_str(), ready);  // with what the command said before
+    g_said.clear();
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         DispatchMessageW(&msg);
@@ -264,7 +295,7 @@ int ShowTray()
     const RECT& screen = monitor.rcMonitor;
     SetWindowPos(tray, HWND_TOPMOST, screen.left, screen.bottom - TASKBAR_HEIGHT, screen.right - screen.left,
                  TASKBAR_HEIGHT, SWP_SHOWWINDOW | SWP_NOACTIVATE);
-    std::printf("visible=%d ", IsWindowVisible(tray) ? 1 : 0);
+    Say("visible=%d ", IsWindowVisible(tray) ? 1 : 0);
     PrintTaskbar(ReadTaskbar(tray));
     return tray != nullptr && IsWindowVisible(tray) ? 0 : 1;
 }
@@ -279,13 +310,13 @@ int SecondaryTaskbars(int argc, wchar_t** argv)
     for (int i = 2; i < argc; ++i) {
         RECT screen = {};
         if (std::swscanf(argv[i], L"%ld,%ld,%ld,%ld", &screen.left, &screen.top, &screen.right, &screen.bottom) != 4) {
-            std::printf("not a rectangle: %ls\n", argv[i]);
+            Say("not a rectangle: %ls\n", argv[i]);
             return 2;
         }
         HWND taskbar = CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, className, L"", WS_POPUP | WS_VISIBLE,
                                        screen.left, screen.bottom - TASKBAR_HEIGHT, screen.right - screen.left,
                                        TASKBAR_HEIGHT, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-        std::printf("secondary=%p ", static_cast<void*>(taskbar));
+        Say("secondary=%p ", static_cast<void*>(taskbar));
     }
     return ServeWindows("taskbars");
 }
@@ -304,11 +335,10 @@ LRESULT CALLBACK CoverProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         return 0;
     }
     if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN) {
-        std::printf("pressed %d,%d\n", static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+        Tell("pressed %d,%d\n", static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
     } else if (message == WM_KEYDOWN || message == WM_SYSKEYDOWN) {
-        std::printf("key %u\n", static_cast<unsigned>(wParam));
+        Tell("key %u\n", static_cast<unsigned>(wParam));
     }
-    std::fflush(stdout);
     return message == WM_CLOSE ? 0 : DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -328,7 +358,7 @@ int Cover(int argc, wchar_t** argv)
     for (int i = 2; i < argc && g_coverCount < MAX_TASKBARS; ++i) {
         RECT rect = {};
         if (std::swscanf(argv[i], L"%ld,%ld,%ld,%ld", &rect.left, &rect.top, &rect.right, &rect.bottom) != 4) {
-            std::printf("not a rectangle: %ls\n", argv[i]);
+            Say("not a rectangle: %ls\n", argv[i]);
             return 2;
         }
         g_covers[g_coverCount++] = CreateWindowExW(
@@ -350,9 +380,8 @@ LRESULT CALLBACK HeardMouse(int code, WPARAM message, LPARAM data)
 {
     if (code == HC_ACTION) {
         const auto* mouse = reinterpret_cast<const MSLLHOOKSTRUCT*>(data);
-        std::printf("mouse %#x at %ld,%ld%s\n", static_cast<unsigned>(message), mouse->pt.x, mouse->pt.y,
-                    (mouse->flags & LLMHF_INJECTED) != 0 ? " injected" : "");
-        std::fflush(stdout);
+        Tell("mouse %#x at %ld,%ld%s\n", static_cast<unsigned>(message), mouse->pt.x, mouse->pt.y,
+             (mouse->flags & LLMHF_INJECTED) != 0 ? " injected" : "");
     }
     return CallNextHookEx(nullptr, code, message, data);
 }
@@ -361,9 +390,8 @@ LRESULT CALLBACK HeardKey(int code, WPARAM message, LPARAM data)
 {
     if (code == HC_ACTION) {
         const auto* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(data);
-        std::printf("key %#x of %lu%s\n", static_cast<unsigned>(message), key->vkCode,
-                    (key->flags & LLKHF_INJECTED) != 0 ? " injected" : "");
-        std::fflush(stdout);
+        Tell("key %#x of %lu%s\n", static_cast<unsigned>(message), key->vkCode,
+             (key->flags & LLKHF_INJECTED) != 0 ? " injected" : "");
     }
     return CallNextHookEx(nullptr, code, message, data);
 }
@@ -372,8 +400,7 @@ LRESULT CALLBACK HeardKey(int code, WPARAM message, LPARAM data)
 // moment it is first seen (polled every 5 ms), until it is ended: what opened when.
 int WatchWindows()
 {
-    std::printf("watching\n");
-    std::fflush(stdout);
+    Tell("watching\n");
     const char* const kinds[] = {"window", "menu", "box"};
     HWND seen[3] = {};
     for (;;) {
@@ -381,8 +408,7 @@ int WatchWindows()
         for (int i = 0; i < 3; ++i) {
             const DWORD pid = WindowProcess(now[i]);
             if (now[i] != nullptr && now[i] != seen[i] && FindHushpaneWindow(pid) != nullptr) {
-                std::printf("%s %p of process %lu\n", kinds[i], static_cast<void*>(now[i]), pid);
-                std::fflush(stdout);
+                Tell("%s %p of process %lu\n", kinds[i], static_cast<void*>(now[i]), pid);
             }
             seen[i] = now[i];
         }
@@ -397,7 +423,7 @@ int WatchInput()
     HINSTANCE instance = GetModuleHandleW(nullptr);
     if (SetWindowsHookExW(WH_MOUSE_LL, HeardMouse, instance, 0) == nullptr ||
         SetWindowsHookExW(WH_KEYBOARD_LL, HeardKey, instance, 0) == nullptr) {
-        std::printf("no hook (error %lu)\n", GetLastError());
+        Say("no hook (error %lu)\n", GetLastError());
         return 1;
     }
     return ServeWindows("watching");
@@ -429,7 +455,7 @@ int InJob(int argc, wchar_t** argv)
     if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
                         &process) ||
         !AssignProcessToJobObject(job, process.hProcess)) {
-        std::printf("could not start it in a job (error %lu)\n", GetLastError());
+        Say("could not start it in a job (error %lu)\n", GetLastError());
         return 2;
     }
     ResumeThread(process.hThread);
@@ -444,14 +470,14 @@ int Hidden()
 {
     HWND hidden = FindHushpaneWindow(0);
     if (hidden == nullptr) {
-        std::printf("hidden=none\n");
+        Say("hidden=none\n");
         return 1;
     }
     wchar_t title[128] = {};
     GetWindowTextW(hidden, title, 128);
     DWORD pid = 0;
     GetWindowThreadProcessId(hidden, &pid);
-    std::printf("hidden=%p title=%ls pid=%lu\n", static_cast<void*>(hidden), title, pid);
+    Say("hidden=%p title=%ls pid=%lu\n", static_cast<void*>(hidden), title, pid);
     return 0;
 }
 
@@ -460,12 +486,12 @@ int Click(const wchar_t* button)
 {
     HWND hidden = FindHushpaneWindow(0);
     if (hidden == nullptr) {
-        std::printf("hidden=none\n");
+        Say("hidden=none\n");
         return 1;
     }
     const LPARAM mouse = std::wcscmp(button, L"left") == 0 ? WM_LBUTTONUP : WM_RBUTTONUP;
     SendNotifyMessageW(hidden, WM_TRAYICON, 1, mouse);
-    std::printf("clicked\n");
+    Say("clicked\n");
     return 0;
 }
 
@@ -487,13 +513,12 @@ int Find(const wchar_t* className, DWORD timeout)
 {
     HWND found = WaitForVisible(className, timeout);
     if (found == nullptr) {
-        std::printf("found=none\n");
+        Say("found=none\n");
         return 1;
     }
     RECT rect = {};
     GetWindowRect(found, &rect);
-    std::printf("found=%p rect=%ld,%ld,%ld,%ld\n", static_cast<void*>(found), rect.left, rect.top, rect.right,
-                rect.bottom);
+    Say("found=%p rect=%ld,%ld,%ld,%ld\n", static_cast<void*>(found), rect.left, rect.top, rect.right, rect.bottom);
     return 0;
 }
 
@@ -514,7 +539,7 @@ bool WaitForNone(const wchar_t* className, DWORD timeout)
 int NoMenu(DWORD timeout)
 {
     const bool closed = WaitForNone(L"#32768", timeout);
-    std::printf(closed ? "menu=closed\n" : "menu=open\n");
+    Say(closed ? "menu=closed\n" : "menu=open\n");
     return closed ? 0 : 1;
 }
 
@@ -543,7 +568,7 @@ int Launch(const wchar_t* exe, DWORD timeout, const wchar_t* sign)
     LARGE_INTEGER start = {};
     QueryPerformanceCounter(&start);
     if (!CreateProcessW(exe, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        std::printf("launch=failed error=%lu\n", GetLastError());
+        Say("launch=failed error=%lu\n", GetLastError());
         return 1;
     }
     bool alive = false;
@@ -566,7 +591,7 @@ int Launch(const wchar_t* exe, DWORD timeout, const wchar_t* sign)
     if (event != nullptr) {
         CloseHandle(event);
     }
-    std::printf("alive=%d ms=%.2f\n", alive ? 1 : 0, elapsed);
+    Say("alive=%d ms=%.2f\n", alive ? 1 : 0, elapsed);
     return alive ? 0 : 1;
 }
 
@@ -577,8 +602,7 @@ int AwaitSign(const wchar_t* sign, DWORD timeout)
 {
     const bool window = std::wcsncmp(sign, L"window=", 7) == 0;
     HANDLE event = window ? nullptr : CreateEventW(nullptr, TRUE, FALSE, sign);
-    std::printf("waiting\n");
-    std::fflush(stdout);
+    Tell("waiting\n");
     auto alive = [&] {
         if (window) {
             return FindWindowExW(HWND_MESSAGE, nullptr, sign + 7, nullptr) != nullptr;
@@ -589,7 +613,7 @@ int AwaitSign(const wchar_t* sign, DWORD timeout)
     while (!alive() && GetTickCount() - start < timeout) {
         Sleep(1);
     }
-    std::printf("alive=%d\n", alive() ? 1 : 0);
+    Say("alive=%d\n", alive() ? 1 : 0);
     return alive() ? 0 : 1;
 }
 
@@ -603,7 +627,7 @@ int PressWaitAlpha(int alpha, DWORD timeout)
     while (!(reached = HasAlpha(ReadPrimary(), alpha)) && Milliseconds(start) < timeout) {
         Sleep(1);
     }
-    std::printf("reached=%d ms=%.2f\n", reached ? 1 : 0, Milliseconds(start));
+    Say("reached=%d ms=%.2f\n", reached ? 1 : 0, Milliseconds(start));
     return reached ? 0 : 1;
 }
 
@@ -638,11 +662,11 @@ int UseIcon(const wchar_t* kind, unsigned long times)
 {
     for (unsigned long done = 0; done < times; ++done) {
         if (!UseIconOnce(kind)) {
-            std::printf("used=%lu failed\n", done);
+            Say("used=%lu failed\n", done);
             return 1;
         }
     }
-    std::printf("used=%lu\n", times);
+    Say("used=%lu\n", times);
     return 0;
 }
 
@@ -670,7 +694,7 @@ int Objects(DWORD pid)
 {
     HANDLE process = OpenProcess(PROCESS_DUP_HANDLE, FALSE, pid);
     if (process == nullptr) {
-        std::printf("objects=none error=%lu\n", GetLastError());
+        Say("objects=none error=%lu\n", GetLastError());
         return 1;
     }
     int handles = 0;
@@ -688,19 +712,131 @@ int Objects(DWORD pid)
     for (HWND window = nullptr; (window = FindWindowExW(HWND_MESSAGE, window, nullptr, nullptr)) != nullptr;) {
         CountOwnWindow(window, reinterpret_cast<LPARAM>(&windows));
     }
-    std::printf("handles=%d windows=%d\n", handles, windows.count);
+    Say("handles=%d windows=%d\n", handles, windows.count);
     return 0;
 }
 
 int Usage()
 {
-    std::printf("usage: hpprobe taskbar | taskbars | wait-alpha A MS [all|HWND...] | keep-alpha A MS [all|HWND...] |"
-                " reset | show | show-tray | secondary-taskbars L,T,R,B... | press KEY | keepalive [icon] |"
-                " hidden | click left|right | find CLASS MS | no-menu MS | launch EXE MS [EVENT|window=CLASS] |"
-                " await-sign EVENT|window=CLASS MS | press-wait-alpha A MS | use-icon menu|box|pause N | objects PID | "
-                "cover L,T,R,B... |"
-                " watch-input | watch-windows | in-job breakaway|no-breakaway COMMAND...\n");
+    Say("usage: hpprobe taskbar | taskbars | wait-alpha A MS [all|HWND...] | keep-alpha A MS [all|HWND...] |"
+        " reset | show | show-tray | secondary-taskbars L,T,R,B... | press KEY | keepalive [icon] |"
+        " hidden | click left|right | find CLASS MS | no-menu MS | launch EXE MS [EVENT|window=CLASS] |"
+        " await-sign EVENT|window=CLASS MS | press-wait-alpha A MS | use-icon menu|box|pause N | objects PID | "
+        "cover L,T,R,B... | watch-input | watch-windows | in-job breakaway|no-breakaway COMMAND... | serve\n");
     return 2;
+}
+
+int Run(int argc, wchar_t** argv)
+{
+    if (argc < 2) {
+        return Usage();
+    }
+    const std::wstring command = argv[1];
+    auto number = [&](int i) { return i < argc ? std::wcstoul(argv[i], nullptr, 0) : 0UL; };
+    g_watched = {{nullptr}, 0};
+    if (command == L"taskbar") {
+        PrintTaskbar(ReadPrimary());
+        return 0;
+    }
+    if (command == L"taskbars") {
+        return ListTaskbars();
+    }
+    if (command == L"wait-alpha") {
+        Watch(argc, argv, 4);
+        return WaitAlpha(static_cast<int>(number(2)), number(3));
+    }
+    if (command == L"keep-alpha") {
+        Watch(argc, argv, 4);
+        return KeepAlpha(static_cast<int>(number(2)), number(3));
+    }
+    if (command == L"show-tray") {
+        return ShowTray();
+    }
+    if (command == L"secondary-taskbars") {
+        return SecondaryTaskbars(argc, argv);
+    }
+    if (command == L"reset") {
+        return Reset();
+    }
+    if (command == L"show") {
+        return Show();
+    }
+    if (command == L"press" && argc > 2) {
+        return Press(argv[2]);
+    }
+    if (command == L"keepalive") {
+        return KeepAlive(argc > 2 && std::wcscmp(argv[2], L"icon") == 0);
+    }
+    if (command == L"cover") {
+        return Cover(argc, argv);
+    }
+    if (command == L"watch-input") {
+        return WatchInput();
+    }
+    if (command == L"watch-windows") {
+        return WatchWindows();
+    }
+    if (command == L"in-job" && argc > 3) {
+        return InJob(argc, argv);
+    }
+    if (command == L"hidden") {
+        return Hidden();
+    }
+    if (command == L"click" && argc > 2) {
+        return Click(argv[2]);
+    }
+    if (command == L"launch" && argc > 3) {
+        return Launch(argv[2], number(3), argc > 4 ? argv[4] : nullptr);
+    }
+    if (command == L"await-sign" && argc > 3) {
+        return AwaitSign(argv[2], number(3));
+    }
+    if (command == L"press-wait-alpha") {
+        return PressWaitAlpha(static_cast<int>(number(2)), number(3));
+    }
+    if (command == L"find" && argc > 2) {
+        return Find(argv[2], number(3));
+    }
+    if (command == L"no-menu") {
+        return NoMenu(number(2));
+    }
+    if (command == L"use-icon" && argc > 3) {
+        return UseIcon(argv[2], number(3));
+    }
+    if (command == L"objects") {
+        return Objects(number(2));
+    }
+    return Usage();
+}
+
+// serve: a command a line on standard input, in UTF-8, its arguments quoted as on a command
+// line; each answered with one line: its status, a space, and what it said, its lines
+// joined by " | ". Until the input ends. The commands that run until they are ended are
+// for processes of their own.
+int Serve()
+{
+    char bytes[4096];
+    while (std::fgets(bytes, sizeof(bytes), stdin) != nullptr) {
+        bytes[std::strcspn(bytes, "\r\n")] = '\0';
+        wchar_t line[4096] = L"hpprobe ";
+        const int prefix = static_cast<int>(std::wcslen(line));
+        MultiByteToWideChar(CP_UTF8, 0, bytes, -1, line + prefix, 4096 - prefix);
+        int argc = 0;
+        LPWSTR* argv = CommandLineToArgvW(line, &argc);
+        const int status = argv != nullptr ? Run(argc, argv) : Usage();
+        LocalFree(argv);
+        std::string answer;
+        for (const char c : g_said) {
+            answer += c == '\n' ? std::string(" | ") : std::string(1, c);
+        }
+        if (answer.size() >= 3 && answer.compare(answer.size() - 3, 3, " | ") == 0) {
+            answer.resize(answer.size() - 3);
+        }
+        std::printf("%d %s\n", status, answer.c_str());
+        std::fflush(stdout);
+        g_said.clear();
+    }
+    return 0;
 }
 
 }  // namespace
@@ -709,64 +845,11 @@ int wmain(int argc, wchar_t** argv);
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc < 2) {
-        return Usage();
+    if (argc == 2 && std::wcscmp(argv[1], L"serve") == 0) {
+        return Serve();
     }
-    const std::wstring command = argv[1];
-    auto number = [&](int i) { return i < argc ? std::wcstoul(argv[i], nullptr, 0) : 0UL; };
-    int result = 2;
-    if (command == L"taskbar") {
-        PrintTaskbar(ReadPrimary());
-        result = 0;
-    } else if (command == L"taskbars") {
-        result = ListTaskbars();
-    } else if (command == L"wait-alpha") {
-        Watch(argc, argv, 4);
-        result = WaitAlpha(static_cast<int>(number(2)), number(3));
-    } else if (command == L"keep-alpha") {
-        Watch(argc, argv, 4);
-        result = KeepAlpha(static_cast<int>(number(2)), number(3));
-    } else if (command == L"show-tray") {
-        result = ShowTray();
-    } else if (command == L"secondary-taskbars") {
-        result = SecondaryTaskbars(argc, argv);
-    } else if (command == L"reset") {
-        result = Reset();
-    } else if (command == L"show") {
-        result = Show();
-    } else if (command == L"press" && argc > 2) {
-        result = Press(argv[2]);
-    } else if (command == L"keepalive") {
-        result = KeepAlive(argc > 2 && std::wcscmp(argv[2], L"icon") == 0);
-    } else if (command == L"cover") {
-        result = Cover(argc, argv);
-    } else if (command == L"watch-input") {
-        result = WatchInput();
-    } else if (command == L"watch-windows") {
-        result = WatchWindows();
-    } else if (command == L"in-job" && argc > 3) {
-        result = InJob(argc, argv);
-    } else if (command == L"hidden") {
-        result = Hidden();
-    } else if (command == L"click" && argc > 2) {
-        result = Click(argv[2]);
-    } else if (command == L"launch" && argc > 3) {
-        result = Launch(argv[2], number(3), argc > 4 ? argv[4] : nullptr);
-    } else if (command == L"await-sign" && argc > 3) {
-        result = AwaitSign(argv[2], number(3));
-    } else if (command == L"press-wait-alpha") {
-        result = PressWaitAlpha(static_cast<int>(number(2)), number(3));
-    } else if (command == L"find" && argc > 2) {
-        result = Find(argv[2], number(3));
-    } else if (command == L"no-menu") {
-        result = NoMenu(number(2));
-    } else if (command == L"use-icon" && argc > 3) {
-        result = UseIcon(argv[2], number(3));
-    } else if (command == L"objects") {
-        result = Objects(number(2));
-    } else {
-        result = Usage();
-    }
+    const int status = Run(argc, argv);
+    std::fputs(g_said.c_str(), stdout);
     std::fflush(stdout);
-    return result;
+    return status;
 }
