@@ -19,6 +19,7 @@ import traceback
 from pathlib import Path
 
 import pefile
+import psutil
 
 from wine_desktop import Desktop, wait_until
 
@@ -80,28 +81,19 @@ def cpu_between(before, after):
 
 def memory_kb(pid):
     """Resident memory, the part of it that is the process's own (not shared
-    with other processes, such as DLL pages mapped from files), and the
-    anonymous part (heaps and stacks), each in KB."""
-    status = Path(f"/proc/{pid}/status").read_text()
-    rss = int(re.search(r"VmRSS:\s+(\d+)", status).group(1))
-    anonymous = int(re.search(r"RssAnon:\s+(\d+)", status).group(1))
-    rollup = Path(f"/proc/{pid}/smaps_rollup").read_text()
-    private = sum(int(v) for v in re.findall(r"Private_(?:Clean|Dirty):\s+(\d+)", rollup))
-    return rss, private, anonymous
+    with other processes, such as DLL pages mapped from files: its unique set),
+    and the anonymous part (heaps and stacks: resident less what is shared),
+    each in KB."""
+    memory = psutil.Process(pid).memory_full_info()
+    return memory.rss // 1024, memory.uss // 1024, (memory.rss - memory.shared) // 1024
 
 
 def wineserver_pid(desk):
-    prefix = os.path.realpath(desk.state["prefix"])
-    for entry in Path("/proc").iterdir():
-        if entry.name.isdigit():
-            try:
-                if "wineserver" in (entry / "comm").read_text():
-                    environ = (entry / "environ").read_bytes().split(b"\0")
-                    if f"WINEPREFIX={prefix}".encode() in environ:
-                        return int(entry.name)
-            except OSError:
-                continue
-    raise RuntimeError("no wineserver for the bench prefix")
+    for process in psutil.process_iter(["name", "environ"]):
+        environ = process.info["environ"] or {}
+        if "wineserver" in (process.info["name"] or "") and environ.get("WINEPREFIX") == desk.prefix:
+            return process.pid
+    raise BenchError("no wineserver for the bench prefix")
 
 
 def start_up(desk, runs):
@@ -118,7 +110,7 @@ def start_up(desk, runs):
 def start_alive(desk, name, exe, sign):
     """Starts a program and waits for its sign of life, as the start-up figure
     does: hpprobe makes the event first, then the program sets it."""
-    log_dir = Path(desk.state["log_dir"])
+    log_dir = desk.log_dir
     said = log_dir / f"{name}-sign.stdout"
     waiter = desk.popen([PROBE, "await-sign", sign, 10000], log_dir / f"{name}-sign.log", stdout_path=said)
     wait_until(f"hpprobe await-sign {sign}", lambda: "waiting" in said.read_text(), 30)
@@ -167,7 +159,7 @@ def hot_key(desk, presses):
     latencies = []
     for _ in range(presses):
         desk.probe("reset")
-        process = desk.popen([HUSHPANE_EXE], Path(desk.state["log_dir"]) / "hotkey.log")
+        process = desk.popen([HUSHPANE_EXE], desk.log_dir / "hotkey.log")
         desk.probe("wait-alpha", 0, 10000)
         time.sleep(0.5 + random.uniform(0, 0.5))
         output = desk.probe("press-wait-alpha", 255, 3000)
@@ -191,7 +183,7 @@ def growth(desk, rounds, menus, boxes, pauses, peeks):
     a warm-up and after every round. An even number of Pauses a round, so
     each round ends hidden, as it began."""
     desk.probe("reset")
-    process = desk.popen([HUSHPANE_EXE], Path(desk.state["log_dir"]) / "growth.log")
+    process = desk.popen([HUSHPANE_EXE], desk.log_dir / "growth.log")
     try:
         desk.probe("wait-alpha", 0, 10000)
         windows_pid = re.search(r"pid=(\d+)", desk.probe("hidden")).group(1)
@@ -328,7 +320,7 @@ def main():
     desk = None
     try:
         desk = Desktop.start(ROOT / "build" / "bench" / "prefix", PROBE, ROOT / "build" / "bench" / "logs")
-        print(f"Desktop up on {desk.state['display']}; measuring ({'quick' if args.quick else 'full'})...",
+        print(f"Desktop up on {desk.display}; measuring ({'quick' if args.quick else 'full'})...",
               flush=True)
         for step, measure in steps:
             done[step] = measure()

@@ -6,11 +6,13 @@ import argparse
 import os
 import re
 import signal
-import subprocess
 import sys
 import time
 from pathlib import Path
 
+from PIL import Image
+from Xlib import display as xdisplay
+from Xlib.error import DisplayError as XError
 from wine_desktop import WIDTH, HEIGHT, Desktop, DesktopError, wait_until
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -21,8 +23,11 @@ DOCS = ROOT / "docs"
 def display_usable(display):
     if not display:
         return False
-    return subprocess.run(["xdpyinfo", "-display", display], stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL).returncode == 0
+    try:
+        xdisplay.Display(display).close()
+    except XError:
+        return False
+    return True
 
 
 def describe(taskbar):
@@ -39,11 +44,8 @@ def save_menu_shot(desk):
     desk.probe("click", "right")
     desk.probe("find", "#32768", 5000)
     with_menu = DOCS / "tray-menu.png"
-    full = DOCS / "tray-menu-full.png"
-    desk.screenshot(full)
-    subprocess.run(["convert", str(full), "-crop", f"240x90+{WIDTH - 240}+{HEIGHT - 90}", "+repage", "-scale", "200%",
-                    str(with_menu)], check=True)
-    full.unlink()
+    corner = desk.screenshot(box=(WIDTH - 240, HEIGHT - 90, WIDTH, HEIGHT))
+    corner.resize((corner.width * 2, corner.height * 2), Image.Resampling.NEAREST).save(with_menu)
     desk.probe("press", "escape")
     desk.probe("no-menu", 5000)
     desk.move_pointer(WIDTH // 2, HEIGHT // 2)

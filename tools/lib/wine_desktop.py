@@ -1,19 +1,28 @@
 """A Wine desktop with a real shell taskbar, for running hushpane.exe and
-looking at it from outside: its own X display (Xvfb unless one is given),
-its own WINEPREFIX, a keep-alive GUI process that holds the desktop up, and
-hpprobe.exe to read and drive it. It ends only what it started."""
-import json
+looking at it from outside: its own X display (Xvfb unless one is given), its
+own WINEPREFIX, a keep-alive GUI process that holds the desktop up, and one
+hpprobe.exe that reads and drives it for as long as the session lasts. Keys
+and pointer moves go in through the X server, as a user's do. It ends only
+what it started."""
 import os
+import re
+import select
 import shutil
-import signal
 import subprocess
 import tempfile
 import time
 from pathlib import Path
 
+import psutil
+from PIL import Image, ImageGrab
+from Xlib import X, XK
+from Xlib import display as xdisplay
+from Xlib.ext import xtest
+
 WIDTH, HEIGHT = 1024, 768
 PROBE_TIMEOUT_S = 60
 MAX_MONITORS = 3
+KEY_NAMES = {"ctrl": "Control_L", "shift": "Shift_L", "alt": "Alt_L", "super": "Super_L"}
 
 # The dummy driver's screen, wide enough for MAX_MONITORS monitors side by side.
 XORG_CONFIG = f"""Section "ServerFlags"
@@ -60,6 +69,11 @@ def wait_until(what, predicate, timeout_s, interval_s=0.05):
         time.sleep(interval_s)
 
 
+def windows_path(path):
+    """Wine's drive Z: is the Unix root."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
 def wine_environment(prefix, display):
     env = dict(os.environ)
     env.update(WINEPREFIX=str(prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=display,
@@ -78,10 +92,12 @@ def make_prefix(prefix, shell_desktop=True):
         return
     shutil.rmtree(prefix, ignore_errors=True)
     Path(prefix).parent.mkdir(parents=True, exist_ok=True)
-    env = wine_environment(prefix, os.environ.get("DISPLAY", ""))
+    env = wine_environment(prefix, "")
     env.pop("DISPLAY")
-    run = lambda *args: subprocess.run(args, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                       timeout=300, check=True)
+
+    def run(*args):
+        subprocess.run(args, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=True)
+
     run("wine", "wineboot", "-i")
     if shell_desktop:
         run("wine", "reg", "add", r"HKCU\Software\Wine\Explorer", "/v", "Desktop", "/d", "shell", "/f")
@@ -91,14 +107,116 @@ def make_prefix(prefix, shell_desktop=True):
     marker.write_text(f"{kind}, made by tools/lib/wine_desktop.py\n")
 
 
-class Desktop:
-    """Saved to and loaded from a small JSON file, so that a desktop started
-    by one process (a test fixture) can be used and stopped by others."""
+class Probe:
+    """hpprobe.exe serve in the desktop's session: each command a line on its
+    standard input, each answer a line on its output, so that a read costs a
+    message rather than the start of a Wine process."""
 
-    def __init__(self, state):
-        self.state = state
-        self.env = wine_environment(state["prefix"], state["display"])
-        self.probe_exe = state["probe"]
+    def __init__(self, process):
+        self.process = process
+        self.pending = b""
+
+    def ask(self, *args):
+        """The command's status and what it said, a line each."""
+        line = subprocess.list2cmdline([str(arg) for arg in args]) + "\n"
+        try:
+            self.process.stdin.write(line.encode("utf-8"))
+            self.process.stdin.flush()
+        except OSError as error:
+            raise DesktopError(f"hpprobe serve took no command ({error}): it ended with {self.process.poll()}")
+        deadline = time.monotonic() + PROBE_TIMEOUT_S
+        while b"\n" not in self.pending:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([self.process.stdout], [], [], left)[0]:
+                raise DesktopError(f"hpprobe {line.strip()} gave no answer within {PROBE_TIMEOUT_S} s")
+            chunk = os.read(self.process.stdout.fileno(), 65536)
+            if not chunk:
+                raise DesktopError(f"hpprobe serve ended ({self.process.wait()}) at hpprobe {line.strip()}")
+            self.pending += chunk
+        answer, self.pending = self.pending.split(b"\n", 1)
+        status, _, said = answer.decode("utf-8", "replace").strip().partition(" ")
+        return int(status), said.replace(" | ", "\n")
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait(timeout=30)
+
+
+class Screen:
+    """The X display as a user meets it: its pixels, and a pointer and keys
+    that Wine takes for a person's (XTEST, not marked as injected)."""
+
+    def __init__(self, display, origin=(0, 0)):
+        self.name = display
+        self.x = xdisplay.Display(display)
+        self.origin = origin
+
+    def keycode(self, name):
+        keysym = XK.string_to_keysym(KEY_NAMES.get(name.lower(), name))
+        code = self.x.keysym_to_keycode(keysym)
+        if not keysym or not code:
+            raise DesktopError(f"no key {name!r} on {self.name}")
+        return code
+
+    def key(self, chord, down=True, up=True):
+        """A chord such as ctrl+c: its keys down in order, then up in reverse."""
+        codes = [self.keycode(name) for name in chord.split("+")]
+        for code in codes if down else []:
+            xtest.fake_input(self.x, X.KeyPress, code)
+        for code in reversed(codes) if up else []:
+            xtest.fake_input(self.x, X.KeyRelease, code)
+        self.x.sync()
+
+    def move(self, x, y):
+        xtest.fake_input(self.x, X.MotionNotify, x=self.origin[0] + x, y=self.origin[1] + y)
+        self.x.sync()
+
+    def click(self, button=1):
+        xtest.fake_input(self.x, X.ButtonPress, button)
+        xtest.fake_input(self.x, X.ButtonRelease, button)
+        self.x.sync()
+
+    def grab(self, box=None):
+        """The screen, or the part of it in (left, top, right, bottom), as an RGB image."""
+        shot = ImageGrab.grab(xdisplay=self.name).convert("RGB")
+        left, top = self.origin
+        return shot.crop((left, top, left + WIDTH, top + HEIGHT) if box is None else
+                         (left + box[0], top + box[1], left + box[2], top + box[3]))
+
+    def find_window(self, name):
+        """The top-level X window of that name, and its place on the screen."""
+        def named(window):
+            for child in window.query_tree().children:
+                if child.get_wm_name() == name:
+                    return child
+                found = named(child)
+                if found is not None:
+                    return found
+            return None
+        window = named(self.x.screen().root)
+        if window is None:
+            return None
+        place = window.translate_coords(self.x.screen().root, 0, 0)
+        return window.id, (-place.x, -place.y)
+
+    def close(self):
+        self.x.close()
+
+
+class Desktop:
+    """Started by a test fixture, tools/run or tools/bench, and stopped by it."""
+
+    def __init__(self, prefix, probe_exe, log_dir, monitors):
+        self.prefix = str(prefix)
+        self.probe_exe = str(probe_exe)
+        self.log_dir = Path(log_dir)
+        self.monitors = monitors
+        self.x_server = None
+        self.display = None
+        self.env = None
+        self.screen = None
+        self.prober = None
 
     # -- life cycle ---------------------------------------------------------
 
@@ -114,16 +232,16 @@ class Desktop:
         subprocess.run(["wineserver", "-k"], env=wine_environment(prefix, ""), stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=60)
         log_dir.mkdir(parents=True, exist_ok=True)
-        state = {"prefix": str(prefix), "probe": str(probe), "log_dir": str(log_dir), "x_pid": None,
-                 "monitors": monitors}
-        if monitors:
-            state["display"], state["x_pid"] = cls._start_xorg(log_dir)
-        elif display is None:
-            state["display"], state["x_pid"] = cls._start_xvfb(log_dir)
-        else:
-            state["display"] = display
-        desktop = cls(state)
+        desktop = cls(prefix, probe, log_dir, monitors)
         try:
+            if monitors:
+                desktop._start_xorg()
+            elif display is None:
+                desktop._start_xvfb()
+            else:
+                desktop.display = display
+            desktop.env = wine_environment(prefix, desktop.display)
+            desktop.screen = Screen(desktop.display)
             if monitors:
                 desktop.use_monitors(1)
             else:
@@ -137,66 +255,70 @@ class Desktop:
 
     def _start_session(self):
         """Starts Wine's session with its shell: the keep-alive process, which
-        holds it up, and the shell's taskbar. Without a virtual desktop the
-        keep-alive also keeps an icon of its own in Wine's notification area,
-        as other programs do on a user's desktop: when its last icon goes,
-        that area's window is hidden, and with no window manager on the X
-        server Wine's explorer then waits two seconds for one, and every
-        program deleting its icon waits with it."""
-        log_dir = Path(self.state["log_dir"])
-        command = [self.probe_exe, "keepalive"] + (["icon"] if self.state["monitors"] else [])
-        said = log_dir / "keepalive.stdout"
-        keepalive = self.popen(command, log_dir / "keepalive.log", stdout_path=said)
+        holds it up, the shell's taskbar, and the probe. Without a virtual
+        desktop the keep-alive also keeps an icon of its own in Wine's
+        notification area, as other programs do on a user's desktop: when its
+        last icon goes, that area's window is hidden, and with no window
+        manager on the X server Wine's explorer then waits two seconds for
+        one, and every program deleting its icon waits with it."""
+        command = [self.probe_exe, "keepalive"] + (["icon"] if self.monitors else [])
+        said = self.log_dir / "keepalive.stdout"
+        keepalive = self.popen(command, self.log_dir / "keepalive.log", stdout_path=said)
+
         def keepalive_up():
             if keepalive.poll() is not None:
-                log = (log_dir / "keepalive.log").read_text(errors="replace")
+                log = (self.log_dir / "keepalive.log").read_text(errors="replace")
                 raise DesktopError(f"the keep-alive process ended ({keepalive.returncode}): {log}")
             return b"keepalive" in said.read_bytes()
+
         wait_until("the keep-alive window", keepalive_up, 60, 0.1)
+        with open(self.log_dir / "probe.log", "ab") as log:
+            self.prober = Probe(subprocess.Popen(["wine", self.probe_exe, "serve"], env=self.env,
+                                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=log,
+                                                 start_new_session=True))
         wait_until("the shell taskbar", lambda: "taskbar=0" in self.probe("taskbar", check=False), 60, 0.25)
-        if self.state["monitors"]:
+        if self.monitors:
             # Wine's explorer keeps its taskbar hidden without a virtual desktop.
             self.probe("show-tray")
 
-    @staticmethod
-    def _start_xvfb(log_dir):
+    def _start_xvfb(self):
         # -displayfd: Xvfb picks a free display number and tells it.
         read_end, write_end = os.pipe()
-        with open(log_dir / "xvfb.log", "wb") as log:
-            xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{WIDTH}x{HEIGHT}x24",
-                                     "-nolisten", "tcp"], pass_fds=(write_end,), stdout=log, stderr=log,
-                                    start_new_session=True)
+        with open(self.log_dir / "xvfb.log", "wb") as log:
+            self.x_server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                                              f"{WIDTH}x{HEIGHT}x24", "-nolisten", "tcp"], pass_fds=(write_end,),
+                                             stdout=log, stderr=log, start_new_session=True)
         os.close(write_end)
         with os.fdopen(read_end) as numbers:
             number = numbers.readline().strip()
         if not number:
-            xvfb.kill()
-            raise DesktopError("Xvfb did not start; see " + str(log_dir / "xvfb.log"))
-        return f":{number}", xvfb.pid
+            raise DesktopError("Xvfb did not start; see " + str(self.log_dir / "xvfb.log"))
+        self.display = f":{number}"
 
-    @staticmethod
-    def _start_xorg(log_dir):
+    def _start_xorg(self):
         """Xorg with the dummy video driver, whose RandR outputs DUMMY0 to
         DUMMY15 become monitors. It needs root: through sudo otherwise."""
         number = next(n for n in range(20, 100)
                       if not Path(f"/tmp/.X{n}-lock").exists() and not Path(f"/tmp/.X11-unix/X{n}").exists())
-        display = f":{number}"
-        config = log_dir / "xorg.conf"
+        self.display = f":{number}"
+        config = self.log_dir / "xorg.conf"
         config.write_text(XORG_CONFIG)
-        command = ["Xorg", display, "-config", str(config), "-noreset", "-nolisten", "tcp", "-logfile",
-                   str(log_dir / "xorg.log")]
+        command = ["Xorg", self.display, "-config", str(config), "-noreset", "-nolisten", "tcp", "-logfile",
+                   str(self.log_dir / "xorg.log")]
         if os.geteuid() != 0:
             command = ["sudo", "-n", *command]
-        with open(log_dir / "xorg.out", "wb") as out:
-            xorg = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=out, stderr=out, start_new_session=True)
+        with open(self.log_dir / "xorg.out", "wb") as out:
+            self.x_server = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=out, stderr=out,
+                                             start_new_session=True)
+
         def answers():
-            if xorg.poll() is not None:
-                raise DesktopError(f"Xorg ended ({xorg.returncode}); see {log_dir / 'xorg.log'}")
-            return _xrandr(display, "--listmonitors", check=False) is not None
+            if self.x_server.poll() is not None:
+                raise DesktopError(f"Xorg ended ({self.x_server.returncode}); see {self.log_dir / 'xorg.log'}")
+            return _xrandr(self.display, "--listmonitors", check=False) is not None
+
         wait_until("the Xorg server", answers, 30, 0.25)
         for output in range(1, MAX_MONITORS):
-            _xrandr(display, "--addmode", f"DUMMY{output}", f"{WIDTH}x{HEIGHT}")
-        return display, xorg.pid
+            _xrandr(self.display, "--addmode", f"DUMMY{output}", f"{WIDTH}x{HEIGHT}")
 
     def use_monitors(self, count):
         """Gives the Xorg desktop `count` monitors of WIDTHxHEIGHT side by side,
@@ -217,12 +339,15 @@ class Desktop:
                 layout += ["--primary"] if output == 0 else []
             else:
                 layout += ["--off"]
-        _xrandr(self.state["display"], *layout)
-        wait_until(f"{count} monitors", lambda: _xrandr(self.state["display"], "--listmonitors").startswith(
+        _xrandr(self.display, *layout)
+        wait_until(f"{count} monitors", lambda: _xrandr(self.display, "--listmonitors").startswith(
             f"Monitors: {count}\n"), 10, 0.1)
 
     def end_wine(self):
-        """Ends every Wine process of this prefix."""
+        """Ends every Wine process of this prefix, the probe's among them."""
+        if self.prober is not None:
+            self.prober.stop()
+            self.prober = None
         subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                        timeout=60)
         try:
@@ -232,21 +357,16 @@ class Desktop:
 
     def stop(self):
         """Ends every Wine process of this prefix, then this desktop's X server."""
-        self.end_wine()
-        pid = self.state.get("x_pid")
-        if pid:
+        if self.env is not None:
+            self.end_wine()
+        if self.screen is not None:
+            self.screen.close()
+        if self.x_server is not None and self.x_server.poll() is None:
+            self.x_server.terminate()
             try:
-                os.kill(pid, signal.SIGTERM)
-                wait_until("the X server to end", lambda: not _alive(pid), 10)
-            except ProcessLookupError:
-                pass
-
-    def save(self, path):
-        Path(path).write_text(json.dumps(self.state))
-
-    @classmethod
-    def load(cls, path):
-        return cls(json.loads(Path(path).read_text()))
+                self.x_server.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.x_server.kill()
 
     # -- using it -----------------------------------------------------------
 
@@ -256,33 +376,40 @@ class Desktop:
         Its standard error is added to the log; its standard output, where a
         caller reads what the program says, goes to a file of its own made
         anew, so that nothing an earlier run wrote can be read as this one's."""
-        log = open(log_path, "ab")
-        out = open(stdout_path, "wb") if stdout_path else log
-        process = subprocess.Popen(["wine", *map(str, command)], env=self.env, stdin=subprocess.DEVNULL,
-                                   stdout=out, stderr=log, start_new_session=True)
-        log.close()
-        if stdout_path:
-            out.close()
-        return process
+        with open(log_path, "ab") as log, open(stdout_path or os.devnull, "wb") as out:
+            return subprocess.Popen(["wine", *map(str, command)], env=self.env, stdin=subprocess.DEVNULL,
+                                    stdout=out if stdout_path else log, stderr=log, start_new_session=True)
 
-    def run_probe(self, *args):
-        return self.run_probe_exe(self.probe_exe, *args)
-
-    def run_probe_exe(self, exe, *args):
-        """Runs a console helper; returns its exit status and what it printed.
-        Its output goes through a file: a Wine service that the first program
-        of a session starts would inherit a pipe and hold it open."""
+    def run_exe(self, exe, *args):
+        """Runs a console program to its end; returns its exit status and what
+        it printed. Its output goes through a file: a Wine service that the
+        first program of a session starts would inherit a pipe and hold it
+        open."""
         with tempfile.TemporaryFile() as out:
             result = subprocess.run(["wine", str(exe), *map(str, args)], env=self.env, stdin=subprocess.DEVNULL,
                                     stdout=out, stderr=subprocess.DEVNULL, timeout=PROBE_TIMEOUT_S)
             out.seek(0)
             return result.returncode, out.read().decode("utf-8", "replace").strip()
 
+    def run_probe(self, *args):
+        """A command of the probe's: its status and what it said."""
+        return self.prober.ask(*args)
+
     def probe(self, *args, check=True):
         status, output = self.run_probe(*args)
         if check and status != 0:
             raise DesktopError(f"hpprobe {' '.join(map(str, args))} failed: {output}")
         return output
+
+    def processes(self, pattern):
+        """This prefix's processes whose command line matches the pattern, each
+        with its command line, environment and start time in `info`."""
+        found = []
+        for process in psutil.process_iter(["cmdline", "environ", "create_time"]):
+            environ, cmdline = process.info["environ"] or {}, process.info["cmdline"] or []
+            if environ.get("WINEPREFIX") == self.prefix and re.search(pattern, " ".join(cmdline)):
+                found.append(process)
+        return found
 
     def choose_from_tray_menu(self, item):
         """Right-clicks the icon (as the shell reports it) and chooses a menu
@@ -297,42 +424,34 @@ class Desktop:
             self.probe("press", "enter")
         self.probe("no-menu", 5000)
 
-    def screenshot(self, path):
-        """The Wine desktop alone: the whole private Xvfb screen, or the
-        desktop's own window on a user's display."""
-        window = self.state.get("desktop_window") or "root"
-        subprocess.run(["import", "-display", self.state["display"], "-window", window, str(path)], check=True,
-                       timeout=30, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    def screenshot(self, path=None, box=None):
+        """The Wine desktop alone, or a part of it, saved where `path` says."""
+        shot = self.screen.grab(box)
+        if path:
+            shot.save(path)
+        return shot
 
     def ocr(self, path, x, y, width, height, lines=False):
         """Reads the text in one area of the screen, enlarged for tesseract."""
-        with tempfile.TemporaryDirectory() as work:
-            shot = Path(work) / "shot.png"
-            crop = Path(work) / "crop.png"
-            self.screenshot(shot)
-            if path:
-                shutil.copy(shot, path)
-            subprocess.run(["convert", str(shot), "-crop", f"{width}x{height}+{x}+{y}", "+repage", "-colorspace",
-                            "Gray", "-resize", "400%", "-threshold", "60%", "-bordercolor", "white", "-border", "30",
-                            str(crop)], check=True, timeout=30)
-            result = subprocess.run(["tesseract", str(crop), "-", "--psm", "6" if lines else "7"],
+        shot = self.screenshot(path)
+        crop = shot.crop((x, y, x + width, y + height)).convert("L")
+        crop = crop.resize((crop.width * 4, crop.height * 4), Image.Resampling.LANCZOS)
+        crop = crop.point(lambda level: 255 if level > 153 else 0)  # 60 % of white
+        framed = Image.new("L", (crop.width + 60, crop.height + 60), 255)
+        framed.paste(crop, (30, 30))
+        with tempfile.NamedTemporaryFile(suffix=".png") as image:
+            framed.save(image.name)
+            result = subprocess.run(["tesseract", image.name, "-", "--psm", "6" if lines else "7"],
                                     capture_output=True, text=True, timeout=60)
-            return [line.strip() for line in result.stdout.splitlines() if line.strip()]
+        return [line.strip() for line in result.stdout.splitlines() if line.strip()]
 
     def notification_area_width(self, path=None):
         """How many pixel columns of the taskbar's right end show something
         other than the taskbar's own background: it grows by one icon's width
         when an icon is added, and shrinks back when it is deleted."""
-        with tempfile.TemporaryDirectory() as work:
-            shot = Path(work) / "shot.png"
-            self.screenshot(shot)
-            if path:
-                shutil.copy(shot, path)
-            row = subprocess.run(["convert", str(shot), "-crop", f"300x1+{WIDTH - 300}+{HEIGHT - 11}", "+repage",
-                                  "rgb:-"], capture_output=True, check=True, timeout=30).stdout
-        pixels = [row[i:i + 3] for i in range(0, len(row), 3)]
-        background = pixels[0]
-        return sum(1 for pixel in pixels if pixel != background)
+        shot = self.screenshot(path)
+        row = [shot.getpixel((x, HEIGHT - 11)) for x in range(WIDTH - 300, WIDTH)]
+        return sum(1 for pixel in row if pixel != row[0])
 
     def hover(self, x, y):
         """Moves the pointer onto a point, with a second small move, which Wine
@@ -360,33 +479,26 @@ class Desktop:
     def click(self, x, y):
         """A real click of the left button at a point of the Wine desktop."""
         self.move_pointer(x, y)
-        self._xdotool("click", "1")
+        self.screen.click()
 
-    def type_keys(self, keys):
+    def type_keys(self, chord):
         """Keys typed at the X server's keyboard, as a user types them: Wine does not mark
         them injected."""
-        self._xdotool("key", keys)
+        self.screen.key(chord)
+
+    def hold_key(self, chord, down=True):
+        """A key pressed and held (`down`), or let go."""
+        self.screen.key(chord, down=down, up=not down)
 
     def move_pointer(self, x, y):
         """Moves the pointer to a point of the Wine desktop."""
-        origin_x, origin_y = self.state.get("desktop_origin", (0, 0))
-        self._xdotool("mousemove", origin_x + x, origin_y + y)
-
-    def _xdotool(self, *args):
-        env = dict(os.environ, DISPLAY=self.state["display"])
-        return subprocess.run(["xdotool", *map(str, args)], env=env, check=True, timeout=30, capture_output=True,
-                              text=True).stdout
+        self.screen.move(x, y)
 
     def _find_desktop_window(self):
         """On a user's display the Wine desktop is one window among others."""
-        def found():
-            result = subprocess.run(["xdotool", "search", "--name", "Wine desktop"], capture_output=True, text=True,
-                                    env=dict(os.environ, DISPLAY=self.state["display"]), timeout=30)
-            return result.stdout.split()
-        window = wait_until("the Wine desktop's window", found, 30, 0.25)[0]
-        geometry = dict(line.split("=") for line in self._xdotool("getwindowgeometry", "--shell", window).split())
-        self.state["desktop_window"] = window
-        self.state["desktop_origin"] = (int(geometry["X"]), int(geometry["Y"]))
+        _, origin = wait_until("the Wine desktop's window", lambda: self.screen.find_window("Wine desktop"), 30,
+                               0.25)
+        self.screen.origin = origin
 
 
 def _xrandr(display, *args, check=True):
@@ -397,16 +509,3 @@ def _xrandr(display, *args, check=True):
             raise DesktopError(f"xrandr {' '.join(args)} failed: {result.stderr.strip()}")
         return None
     return result.stdout
-
-
-def _alive(pid):
-    try:
-        os.kill(pid, 0)
-    except ProcessLookupError:
-        return False
-    try:
-        # A zombie child of ours counts as gone.
-        with open(f"/proc/{pid}/stat") as stat:
-            return stat.read().split(") ")[1][0] != "Z"
-    except OSError:
-        return False
