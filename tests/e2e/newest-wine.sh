@@ -1,33 +1,31 @@
 #!/usr/bin/env bash
 # The end-to-end case that runs hushpane-check.exe, under a second, newer
 # Wine: Debian 13's Wine 10, in the Debian 13 chroot (tools/lib/debian13.sh),
-# with a shell desktop of its own started and stopped around it, as the
-# suite's fixture does under this machine's Wine. Its logs and the check's
-# report are copied to LOGS.
-#   newest-wine.sh HUSHPANE_EXE CHECK_EXE PROBE_EXE LOGS
+# run by pytest there with a shell desktop, prefix and X server of its own.
+# The exes keep BUILD's layout; the case's logs are copied back to
+# BUILD/e2e-wine10/logs. The prefix is kept: wineboot runs once per chroot.
+#   newest-wine.sh BUILD
 set -euo pipefail
-exe=$(realpath "$1") check=$(realpath "$2") probe=$(realpath "$3") logs=$4
+build=$(realpath "$1")
 cd "$(dirname "$0")/../.."
 . tools/lib/debian13.sh
 
 debian13_ensure
-debian13_copy_in e2e/bin "$exe" "$check" "$probe"
-debian13_copy_in e2e/tests/e2e tests/e2e/e2e.py
-debian13_copy_in e2e/tools/lib tools/lib/wine_desktop.py
-# The prefix lives in the chroot, outside the copies, and is kept: wineboot runs once per chroot.
+root=$DEBIAN13_ROOT
+sudo=$DEBIAN13_SUDO
+$sudo rm -rf "$root/e2e/src" "$root/e2e/build/e2e/logs"
+$sudo mkdir -p "$root/e2e/src" "$root/e2e/build"
+tar -c pyproject.toml tests/conftest.py tests/e2e/conftest.py tests/e2e/test_check.py tools/lib/wine_desktop.py |
+    $sudo tar -C "$root/e2e/src" -x
+(cd "$build" && tar -c hushpane.exe hushpane-check.exe tests/e2e/hpprobe.exe tests/e2e/hpmenuclick.exe \
+    tests/fuzz/hphostile.exe) | $sudo tar -C "$root/e2e/build" -x
 status=0
 debian13_run "
-    cd /e2e
-    rm -rf logs
     wine --version
-    e2e='python3 tests/e2e/e2e.py'
-    \$e2e start state.json --exe bin/$(basename "$exe") --check bin/$(basename "$check") \
-        --probe bin/$(basename "$probe") --prefix /var/cache/wine10-prefix --logs logs
-    status=0
-    \$e2e case state.json hushpane_check || status=\$?
-    \$e2e stop state.json
-    exit \$status" || status=$?
-rm -rf "$logs"
-mkdir -p "$logs"
-$DEBIAN13_SUDO tar -C "$DEBIAN13_ROOT/e2e/logs" -c . | tar -C "$logs" -x || true
+    cd /e2e/src
+    exec python3 -m pytest -c pyproject.toml -p no:cacheprovider -v -rfE --build /e2e/build \
+        tests/e2e/test_check.py::test_hushpane_check" || status=$?
+rm -rf "$build/e2e-wine10/logs"
+mkdir -p "$build/e2e-wine10/logs"
+$sudo tar -C "$root/e2e/build/e2e/logs" -c . | tar -C "$build/e2e-wine10/logs" -x || true
 exit $status

@@ -1,23 +1,33 @@
+# shellcheck shell=bash
 # A Debian 13 chroot, made once with debootstrap from this machine's own
 # Debian mirror and kept outside the clone, for what Debian 12 does not have:
 # the newest MinGW-w64 of a Debian stable release (GCC 14, mingw-w64 12) and
-# a second, newer Wine (10), and a Node.js (20) new enough for GitHub's workflow
-# parser. This machine's compilers, Wine and apt sources stay as they are.
-# Sourced by tools/lib/newest-mingw, tools/lib/check-workflows and
+# a second, newer Wine (10), with what the end-to-end suite runs on; and, only
+# where this machine's own is older, a Node.js (20) new enough for GitHub's
+# workflow parser. This machine's compilers, Wine and apt sources stay as they
+# are. Sourced by tools/lib/newest-mingw, tools/lib/check-workflows and
 # tests/e2e/newest-wine.sh.
 
 DEBIAN13_ROOT=/var/cache/hushpane/debian-13
-DEBIAN13_PACKAGES=cmake,make,g++-mingw-w64-x86-64-win32,binutils-mingw-w64-x86-64,mingw-w64-x86-64-dev,wine,wine64,xvfb,xdotool,imagemagick,python3,procps,nodejs
+DEBIAN13_PACKAGES=cmake,make,g++-mingw-w64-x86-64-win32,binutils-mingw-w64-x86-64,mingw-w64-x86-64-dev,wine,wine64,xvfb,python3,python3-pytest,python3-pytest-timeout,python3-psutil,python3-pil,python3-xlib,procps
 DEBIAN13_LOG=build/debian13.log
 DEBIAN13_SUDO=""
 [ "$(id -u)" -eq 0 ] || DEBIAN13_SUDO="sudo"
+
+# Node.js 20 or later on this machine, which the workflow parser needs.
+node_is_new_enough() {
+    [ "$(node -p 'process.versions.node.split(".")[0]' 2>/dev/null || echo 0)" -ge 20 ]
+}
+node_is_new_enough || DEBIAN13_PACKAGES+=",nodejs"
 
 # The mirror that apt uses for this machine's own release: the sources name
 # the release (Release), or a suite that the downloaded lists resolve (Codename).
 debian13_mirror() {
     local codename field uri
+    # shellcheck source=/dev/null
     codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
     for field in Release Codename; do
+        # shellcheck disable=SC2016 # apt's own placeholder, not the shell's
         uri=$(apt-get indextargets --format '$(REPO_URI)' "$field: $codename" | head -n 1)
         if [ -n "$uri" ]; then
             echo "$uri"
@@ -28,12 +38,16 @@ debian13_mirror() {
     return 1
 }
 
-# Makes the chroot unless it is there with these packages. Made aside and
+# Makes the chroot unless it is there with these packages (and maybe more). Made aside and
 # moved into place only when whole, so that an interrupted run leaves
 # nothing that looks ready.
 debian13_ensure() {
-    local root=$DEBIAN13_ROOT sudo=$DEBIAN13_SUDO source
-    if [ "$($sudo cat "$root/.packages" 2>/dev/null)" = "$DEBIAN13_PACKAGES" ]; then
+    local root=$DEBIAN13_ROOT sudo=$DEBIAN13_SUDO source package made missing=""
+    made=",$($sudo cat "$root/.packages" 2>/dev/null),"
+    for package in ${DEBIAN13_PACKAGES//,/ }; do
+        [[ $made == *",$package,"* ]] || missing+=" $package"
+    done
+    if [ -z "$missing" ]; then
         return 0
     fi
     mkdir -p "$(dirname "$DEBIAN13_LOG")"
@@ -57,6 +71,7 @@ debian13_ensure() {
 # own: /proc, /dev and a fresh /tmp are mounted for it and vanish with it,
 # and an X server started there cannot meet this machine's own displays.
 debian13_run() {  # command
+    # shellcheck disable=SC2016 # expanded by the shell inside the namespaces
     $DEBIAN13_SUDO unshare --mount --net --fork /bin/sh -ec '
         root=$1
         shift
