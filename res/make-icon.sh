@@ -4,13 +4,22 @@
 # sixteen units, so that each edge falls on a unit boundary: the 32-pixel
 # image, which Windows gives a program that declares no DPI awareness and the
 # notification area then shrinks to 16 px, halves into the 16-pixel image
-# without a blurred or lost stroke. Needs ImageMagick and icoutils.
+# without a blurred or lost stroke. Installs ImageMagick and icoutils, which
+# only this script uses, from Debian's packages where they are missing.
 set -euo pipefail
+for package in imagemagick icoutils; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        sudo=""
+        [ "$(id -u)" -eq 0 ] || sudo="sudo"
+        $sudo apt-get update -qq
+        $sudo apt-get install -y -qq "$package" >/dev/null
+    fi
+done
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # No time stamps in the PNGs: the same script always writes the same file.
-stable="-define png:exclude-chunks=date,time"
+stable=(-define "png:exclude-chunks=date,time")
 
 box() {  # x0 y0 x1 y1: the pixels [x0,x1) x [y0,y1), in ImageMagick's inclusive form
     echo "rectangle $1,$2 $(($3 - 1)),$(($4 - 1))"
@@ -38,14 +47,14 @@ draw() {  # size output
     for d in "${dashes[@]}"; do
         args+=(-draw "$d")
     done
-    convert -size "${s}x${s}" xc:none -stroke none "${args[@]}" $stable -depth 8 "PNG32:$out"
+    convert -size "${s}x${s}" xc:none -stroke none "${args[@]}" "${stable[@]}" -depth 8 "PNG32:$out"
 }
 
 for s in 16 32 48 64 256; do
     draw "$s" "$work/$s.png"
 done
 for s in 16 32 48; do
-    convert "$work/$s.png" -colors 255 $stable "PNG8:$work/$s-8.png"
+    convert "$work/$s.png" -colors 255 "${stable[@]}" "PNG8:$work/$s-8.png"
 done
 
 icotool -c -o "$here/hushpane.ico" \
