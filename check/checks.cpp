@@ -1,5 +1,6 @@
-// Each check gathers what it saw as phrases, and its line joins them. A check that the
-// user's stop cut short is no finding about Hushpane, and is not reported.
+// Each check says what it sees as it sees it, and judges each value where it reads it: the
+// first expectation not met leads its FAIL line. A check that the desktop kept from a gesture
+// is a SKIP; one that the user's stop cut short is neither counted nor reported.
 #include "check/check.h"
 
 #include <cstdio>
@@ -17,93 +18,90 @@ constexpr Millis BOX_WITHIN_MS = 3000;
 constexpr Millis ENDED_WITHIN_MS = 2000;  // Exit, with the icon's removal
 constexpr UINT CLOSE_ANSWERED_MS = 2000;
 
-static Copy* g_hushpane = nullptr;  // the copy checked: check 1's, then check 8's
-static HWND g_hidden = nullptr;     // its message-only window
+// Whether the taskbars took `alpha` within `timeout` of `from`, as read then.
+static bool AlphaWithin(int alpha, Millis timeout, Millis from, Finding* finding)
+{
+    TaskbarsRead last = {};
+    const bool taken = AwaitAlpha(alpha, timeout, &last);
+    return Want(finding, taken, Format("every taskbar at alpha %d ", alpha) + Within(timeout),
+                Format("after %.2f s the taskbars read ", SecondsSince(from)) + Said(last));
+}
 
-// A new Hushpane, and whether it hid every taskbar in time; null when none started.
-static Copy* StartHidden(bool* hidden, Facts* facts)
+// A new Hushpane, whether it hid every taskbar in time, and its message-only window, found
+// once; null when none started.
+static Copy* StartHidden(Finding* finding)
 {
     const Millis start = Now();
-    Copy* copy = StartHushpane(facts);
-    *hidden = copy != nullptr && WaitFor([] { return AllTaskbars(0); }, STARTED_WITHIN_MS);
-    const std::string after = Format("after %.2f s", SecondsSince(start));
-    if (copy != nullptr) {
-        facts->push_back(*hidden
-                             ? "every taskbar layered with alpha 0 " + after
-                             : Within(STARTED_WITHIN_MS) + " the taskbars read " + TaskbarsNow());
+    Copy* copy = StartHushpane(finding);
+    if (copy == nullptr) {
+        return nullptr;
     }
+    AlphaWithin(0, STARTED_WITHIN_MS, start, finding);
+    const bool found = AwaitWindow(*copy);
+    const std::string window = "message-only window " + Quoted(TitleOf(copy->window));
+    Want(finding, found, "its message-only window of class TrayIconApp",
+         window + Format(" of process %lu", copy->pid), Running(*copy) ? "none" : EndedHow(*copy));
     return copy;
 }
 
-static bool CheckStart(Facts* facts)
+static Copy* CheckStart(Finding* finding)
 {
-    bool hidden = false;
-    g_hushpane = StartHidden(&hidden, facts);
-    if (g_hushpane == nullptr) {
-        return false;
+    Copy* copy = StartHidden(finding);
+    if (copy == nullptr || copy->window == nullptr) {
+        return copy;
     }
-    g_hidden = AwaitHushpaneWindow(*g_hushpane);
-    if (g_hidden == nullptr) {
-        facts->push_back(Running(*g_hushpane) ? "no message-only window" : EndedHow(*g_hushpane));
-        return false;
-    }
-    facts->push_back("message-only window " + Quoted(TitleOf(g_hidden)) +
-                     Format(" of process %lu", g_hushpane->pid));
     std::string how;
-    const bool icon = WaitFor([&] { return IconPresent(g_hidden, &how); }, ICON_WITHIN_MS);
-    facts->push_back((icon ? "icon added: " : "icon not found: ") + how);
-    HWND shown = FindVisibleWindow(nullptr, g_hushpane->pid);
-    facts->push_back(shown ? "a visible window of class " + WindowClass(shown)
-                           : "no visible window");
-    const std::string output = ReadOutput(*g_hushpane);
-    facts->push_back("standard output " + Quoted(output));
-    return hidden && icon && shown == nullptr && output.empty();
+    const bool icon = WaitFor([&] { return IconPresent(copy->window, &how); }, ICON_WITHIN_MS);
+    Want(finding, icon, "its icon added " + Within(ICON_WITHIN_MS), "icon added: " + how,
+         "icon not found: " + how);
+    HWND shown = FindVisibleWindow(nullptr, copy->pid);
+    Want(finding, shown == nullptr, "no visible window", "no visible window",
+         "a visible window of class " + WindowClass(shown));
+    const std::string output = ReadOutput(*copy);
+    Want(finding, output.empty(), "nothing on standard output",
+         "standard output " + Quoted(output));
+    return copy;
 }
 
 // Whether the taskbars kept `alpha`, and Hushpane ran, until `until`; what changed if not.
-static bool KeptUntil(int alpha, Millis until, Facts* facts)
+static bool KeptUntil(const Copy& copy, int alpha, Millis until, Finding* finding)
 {
     const Millis from = Now();
-    auto changed = [alpha] { return !AllTaskbars(alpha) || !Running(*g_hushpane); };
-    if (!WaitFor(changed, until - from) && Stopped() == nullptr) {
-        return true;
+    TaskbarsRead last = {};
+    auto changed = [&] { return !AllHave(last = ReadTaskbars(), alpha) || !Running(copy); };
+    if (!WaitFor(changed, until - from)) {
+        return Stopped() == nullptr;
     }
-    const std::string taskbars = "the taskbars read " + TaskbarsNow();
-    const std::string what = Running(*g_hushpane) ? taskbars : EndedHow(*g_hushpane);
-    facts->push_back(Format("%.2f s later ", SecondsSince(from)) + what);
-    return false;
+    const std::string what = Running(copy) ? "the taskbars read " + Said(last) : EndedHow(copy);
+    return Want(finding, false,
+                Format("alpha %d kept for %.1f s", alpha, static_cast<double>(until - from) / 1000),
+                Format("%.2f s later ", SecondsSince(from)) + what);
 }
 
-static bool CheckPeek(Facts* facts)
+static void CheckPeek(Copy& copy, Finding* finding)
 {
     // The hot key takes the 0; the Ctrl goes to the foreground, which must be the check's own.
-    TakeForeground(facts);
-    const Gesture press = PressCtrl0(g_checkWindow);
-    facts->push_back("Ctrl+0 " + (press.sent ? "sent" : press.why));
+    TakeForeground(&finding->seen);
+    const Gesture press = PressKeys({VK_CONTROL, '0'}, g_checkWindow, 0);
     if (!press.sent) {
-        facts->push_back(NotMade(press, *g_hushpane));
-        return false;
+        NotMade(press, copy, "Ctrl+0", finding);
+        return;
     }
+    finding->seen.push_back("Ctrl+0 sent");
     const Millis pressed = Now();
-    if (!WaitFor([] { return AllTaskbars(255); }, TAKEN_WITHIN_MS)) {
-        facts->push_back(Within(TAKEN_WITHIN_MS) + " the taskbars read " + TaskbarsNow());
-        return false;
+    if (!AlphaWithin(255, TAKEN_WITHIN_MS, pressed, finding)) {
+        return;
     }
-    facts->push_back(Format("alpha 255 after %.2f s", SecondsSince(pressed)));
     LookAtTaskbars(true);
-    if (!KeptUntil(255, pressed + HUSHPANE_PEEK_MS - PEEK_MARGIN_MS, facts)) {
-        return false;
+    if (!KeptUntil(copy, 255, pressed + HUSHPANE_PEEK_MS - PEEK_MARGIN_MS, finding)) {
+        return;
     }
-    facts->push_back(Format("still 255 at %.2f s", SecondsSince(pressed)));
+    finding->seen.push_back(Format("still 255 at %.2f s", SecondsSince(pressed)));
     const Millis hiddenBy = pressed + HUSHPANE_PEEK_MS + PEEK_MARGIN_MS;
-    if (WaitFor([] { return AllTaskbars(0); }, hiddenBy - Now())) {
-        facts->push_back(Format("0 again at %.2f s", SecondsSince(pressed)));
-        return true;
+    if (!AlphaWithin(0, hiddenBy - Now(), pressed, finding)) {
+        // The next checks start once it is over.
+        WaitFor([&] { return AllHave(ReadTaskbars(), 0) || !Running(copy); }, HUSHPANE_PEEK_MS);
     }
-    facts->push_back(Format("at %.2f s the taskbars read ", SecondsSince(pressed)) + TaskbarsNow());
-    // The next checks start once it is over.
-    WaitFor([] { return AllTaskbars(0) || !Running(*g_hushpane); }, HUSHPANE_PEEK_MS);
-    return false;
 }
 
 // The texts and the buttons of a message box, as another program reads them.
@@ -115,38 +113,40 @@ static BOOL CALLBACK ReadBoxChild(HWND child, LPARAM data)
     return TRUE;
 }
 
-static bool CheckLeftClick(Facts* facts)
+static void CheckLeftClick(Copy& copy, Finding* finding)
 {
+    if (!ClickIcon(copy, WM_LBUTTONUP, finding)) {
+        return;
+    }
     HWND box = nullptr;
-    auto opened = [&] { return (box = FindVisibleWindow(L"#32770", g_hushpane->pid)) != nullptr; };
-    TakeForeground(facts);
-    if (ClickIcon(*g_hushpane, WM_LBUTTONUP, facts) && !WaitFor(opened, BOX_WITHIN_MS)) {
-        facts->push_back("no box of Hushpane's " + Within(BOX_WITHIN_MS));
+    const bool opened = WaitFor([&] { return (box = BoxOf(copy)) != nullptr; }, BOX_WITHIN_MS);
+    if (!Want(finding, opened, "a box of Hushpane's " + Within(BOX_WITHIN_MS), "", "no box")) {
+        return;
     }
-    if (box == nullptr) {
-        return false;
-    }
+    bool held = false;
+    finding->seen.push_back("its box opened (" + Foreground(copy, &held) + ")");
     Facts lists[2];  // texts, buttons
     EnumChildWindows(box, ReadBoxChild, reinterpret_cast<LPARAM>(lists));
+    HWND owner = GetWindow(box, GW_OWNER);
+    Want(finding, owner == copy.window, "a box owned by its hidden window",
+         Format("a box of process %lu, owned by its hidden window", copy.pid),
+         "a box owned by " + WindowText(owner));
     const std::string caption = TitleOf(box);
+    Want(finding, caption == "Hushpane", "the caption \"Hushpane\"", "caption " + Quoted(caption));
     const std::string texts = Join(lists[0], ", ");
+    Want(finding, texts == Quoted("Left Click on Tray Icon!"),
+         "the text \"Left Click on Tray Icon!\"", "text " + texts);
     const std::string buttons = Join(lists[1], ", ");
-    const bool owned = GetWindow(box, GW_OWNER) == g_hidden;
-    bool held = false;
-    facts->push_back("its box opened (" + Foreground(*g_hushpane, &held) + ")");
-    facts->push_back(Format("a box of process %lu, %s by its hidden window, caption %s, text %s, "
-                            "buttons %s",
-                            g_hushpane->pid, owned ? "owned" : "not owned", Quoted(caption).c_str(),
-                            texts.c_str(), buttons.c_str()));
+    Want(finding, buttons == Quoted("OK"), "one button, \"OK\"", "buttons " + buttons);
     PostMessageW(box, WM_COMMAND, IDOK, 0);
-    const bool closed = WaitFor([&] { return !IsWindowVisible(box); }, BOX_WITHIN_MS);
-    facts->push_back(closed ? "OK closed it" : "OK did not close it");
-    return closed && KeptUntil(0, Now() + KEPT_MS, facts) && caption == "Hushpane" &&
-           texts == Quoted("Left Click on Tray Icon!") && buttons == Quoted("OK");
+    if (Want(finding, WaitFor([&] { return !IsWindowVisible(box); }, BOX_WITHIN_MS),
+             "OK to close it", "OK closed it", "it stayed open")) {
+        KeptUntil(copy, 0, Now() + KEPT_MS, finding);
+    }
 }
 
 // The items as MN_GETHMENU gives them; Wine's menus only their own process reads.
-static bool MenuItemsRight(HWND menuWindow, Facts* facts)
+static void ReadMenuItems(HWND menuWindow, Finding* finding)
 {
     DWORD_PTR menu = 0;
     SendMessageTimeoutW(menuWindow, MN_GETHMENU, 0, 0, SMTO_ABORTIFHUNG, 1000, &menu);
@@ -158,187 +158,183 @@ static bool MenuItemsRight(HWND menuWindow, Facts* facts)
                        MF_BYPOSITION);
         items.push_back(Quoted(Utf8(text)));
     }
-    if (count >= 0) {
-        facts->push_back("items " + Join(items, ", ") + " (read with MN_GETHMENU)");
-        return Join(items, ", ") == Quoted("Pause") + ", " + Quoted("Exit");
+    if (count < 0 && UnderWine()) {
+        finding->seen.push_back("its items cannot be read from another process under Wine (it "
+                                "keeps menus per process), so checks 5 and 7 prove them by "
+                                "position and effect");
+        return;
     }
-    const bool wine = UnderWine();
-    facts->push_back(wine
-                         ? "its items cannot be read from another process under Wine (it keeps "
-                           "menus per process), so checks 5 and 7 prove them by position and effect"
-                         : "its items could not be read: MN_GETHMENU gave no menu whose items "
-                           "another program can read, so \"Pause\" and \"Exit\" are not proven");
-    return wine;
+    const std::string wanted = Quoted("Pause") + ", " + Quoted("Exit");
+    const std::string read = "items " + Join(items, ", ") + " (read with MN_GETHMENU)";
+    Want(finding, Join(items, ", ") == wanted, "the items " + wanted, read,
+         count < 0 ? "no menu whose items another program can read (MN_GETHMENU)" : read);
 }
 
-// A click outside the open menu, on the check's own window: whether it closed the menu.
-static bool ClosedFromOutside(HWND menu, bool checkHeld, Facts* facts)
+// A click outside the open menu, on the check's own window: whether it closed the menu. A menu
+// left open is Hushpane's doing only where the foreground was Hushpane's to take.
+static bool ClosedFromOutside(const Copy& copy, HWND menu, Finding* finding)
 {
     RECT open = {};
     GetWindowRect(menu, &open);
-    facts->push_back("the menu is open; then a click outside it");
-    const Gesture away = ClickCheckWindow(open, facts);
+    finding->seen.push_back("the menu is open; then a click outside it");
+    const Gesture away = ClickCheckWindow(open, &finding->seen);
     if (!away.sent) {
-        facts->push_back("so whether a click elsewhere closes the menu is not known");
-        facts->push_back(NotMade(away, *g_hushpane));
+        NotMade(away, copy, "the click outside the menu", finding);
         return false;
     }
-    if (AwaitNoMenu(*g_hushpane)) {
-        facts->push_back("it closed the menu");
+    if (AwaitNoMenu(copy)) {
+        finding->seen.push_back("it closed the menu");
         return true;
     }
-    if (!checkHeld) {
-        // The shell hands the foreground on; a check that never held it could not.
-        facts->push_back("the menu stayed open, but the check had not held the foreground to hand "
-                         "on, as the shell does: " +
-                         std::string(DESKTOP_STOPPED));
+    if (!copy.handed) {
+        Skip(finding, "the menu stayed open, but the foreground was not Hushpane's to take, as "
+                      "the shell hands it on");
         return false;
     }
-    facts->push_back("the menu stayed open, so a user would be stuck with it");
-    return false;
+    return Want(finding, false, "the click outside the menu to close it",
+                "the menu stayed open, so a user would be stuck with it");
 }
 
-static bool CheckMenu(Facts* facts)
+static void CheckMenu(Copy& copy, Finding* finding)
 {
-    const bool checkHeld = TakeForeground(facts);
-    HWND menu = OpenMenu(*g_hushpane, facts);
+    HWND menu = OpenMenu(copy, finding);
     if (menu == nullptr) {
-        return false;
+        return;
     }
-    // A key goes to whoever holds the foreground: to a user's dialog, or a full-screen
-    // program, if not to the check or the menu.
-    bool held = false;
-    const std::string holder = Foreground(*g_hushpane, &held);
-    if (checkHeld && !held) {
-        facts->push_back("the check held the foreground and allowed Hushpane to take it, yet with "
-                         "its menu open Hushpane's thread does not hold it");
+    ReadMenuItems(menu, finding);
+    const Gesture escape = PressKeys({VK_ESCAPE}, g_checkWindow, copy.thread);
+    finding->seen.push_back(escape.sent ? "Escape sent" : "Escape " + escape.why);
+    if (escape.sent && AwaitNoMenu(copy)) {
+        finding->seen.push_back("it closed the menu");
+    } else if (!ClosedFromOutside(copy, menu, finding)) {
+        return;
     }
-    const bool itemsRight = MenuItemsRight(menu, facts);
-    const Gesture escape = PressEscape(g_checkWindow, GetWindowThreadProcessId(g_hidden, nullptr));
-    facts->push_back("Escape (" + holder + ") " + (escape.sent ? "sent" : escape.why));
-    if (escape.sent && AwaitNoMenu(*g_hushpane)) {
-        facts->push_back("it closed the menu");
-    } else if (!ClosedFromOutside(menu, checkHeld, facts)) {
-        return false;
-    }
-    return KeptUntil(0, Now() + KEPT_MS, facts) && itemsRight;
+    KeptUntil(copy, 0, Now() + KEPT_MS, finding);
 }
 
 // Pause from the menu, twice: the taskbars take alpha 255 and keep it, then 0.
-static bool CheckPause(Facts* facts)
+static void CheckPause(Copy& copy, Finding* finding)
 {
     for (const int alpha : {255, 0}) {
-        Millis chosen = 0;
-        if (!ChooseFromMenu(*g_hushpane, PAUSE_ITEM, facts, &chosen)) {
-            return false;
-        }
-        if (!WaitFor([alpha] { return AllTaskbars(alpha); }, PAUSED_WITHIN_MS)) {
-            facts->push_back(Within(PAUSED_WITHIN_MS) + " the taskbars read " + TaskbarsNow());
-            return false;
-        }
-        facts->push_back(Format("alpha %d after %.2f s", alpha, SecondsSince(chosen)));
-        if (!KeptUntil(alpha, Now() + KEPT_MS, facts)) {
-            return false;
+        const Millis chosen = ChooseFromMenu(copy, PAUSE_ITEM, finding);
+        if (chosen == 0 || !AlphaWithin(alpha, PAUSED_WITHIN_MS, chosen, finding) ||
+            !KeptUntil(copy, alpha, Now() + KEPT_MS, finding)) {
+            return;
         }
     }
-    return true;
 }
 
-// How many of a copy's window, icon and process are left, each said whichever it is.
-static int WhatRemains(const Copy& copy, HWND window, Facts* facts)
+// Its window, icon and process: each wanted there (`kept`) or gone, as each is read.
+static void WantRemains(const Copy& copy, bool kept, Finding* finding)
 {
+    const char* const states[] = {" is gone", " is there"};
+    const std::string wanted = states[kept];
+    const bool window = IsWindow(copy.window) != FALSE;
+    Want(finding, window == kept, "its window" + wanted,
+         "its window" + std::string(states[window]));
     std::string how;
-    const bool left[] = {IsWindow(window) != FALSE, IconPresent(window, &how), Running(copy)};
-    facts->push_back(left[0] ? "its window is there" : "its window is gone");
-    facts->push_back((left[1] ? "its icon is there (" : "its icon is gone (") + how + ")");
-    facts->push_back(left[2] ? "its process runs" : EndedHow(copy));
-    facts->push_back("the taskbars read " + TaskbarsNow());
-    return left[0] + left[1] + left[2];
+    const bool icon = IconPresent(copy.window, &how);
+    Want(finding, icon == kept, "its icon" + wanted,
+         "its icon" + (states[icon] + (" (" + how + ")")));
+    const bool running = Running(copy);
+    Want(finding, running == kept, "its process" + wanted,
+         running ? "its process runs" : EndedHow(copy));
 }
 
-static bool CheckCloseRefused(Facts* facts)
+static void CheckCloseRefused(Copy& copy, Finding* finding)
 {
     DWORD_PTR result = 0;
     bool answered = false;
     auto close = [&] {
-        answered = SendMessageTimeoutW(g_hidden, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG,
+        answered = SendMessageTimeoutW(copy.window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG,
                                        CLOSE_ANSWERED_MS, &result) != 0;
     };
     if (!UnlessStopped(close)) {
-        return false;
+        return;
     }
     const std::string answer = Format("WM_CLOSE answered %lld", static_cast<long long>(result));
-    facts->push_back(answered ? answer : "WM_CLOSE not answered " + Within(CLOSE_ANSWERED_MS));
-    KeptUntil(0, Now() + KEPT_MS, facts);  // its time to act on it
-    return WhatRemains(*g_hushpane, g_hidden, facts) == 3 && AllTaskbars(0);
+    finding->seen.push_back(answered ? answer
+                                     : "WM_CLOSE not answered " + Within(CLOSE_ANSWERED_MS));
+    if (KeptUntil(copy, 0, Now() + KEPT_MS, finding)) {  // its time to act on it
+        WantRemains(copy, true, finding);
+    }
 }
 
 // Exit from the menu: status 1 soon, window and icon gone, every taskbar layered and opaque.
-static bool CheckExit(Facts* facts)
+static void CheckExit(Copy& copy, Finding* finding)
 {
-    Millis chosen = 0;
-    if (!ChooseFromMenu(*g_hushpane, EXIT_ITEM, facts, &chosen)) {
-        return false;
+    const Millis chosen = ChooseFromMenu(copy, EXIT_ITEM, finding);
+    if (chosen == 0) {
+        return;
     }
-    const bool ended = WaitFor([] { return !Running(*g_hushpane); }, ENDED_WITHIN_MS);
-    facts->push_back(Format("%.2f s later", SecondsSince(chosen)));
-    const bool nothingLeft = WhatRemains(*g_hushpane, g_hidden, facts) == 0;
+    const bool ended = WaitFor([&] { return !Running(copy); }, ENDED_WITHIN_MS);
     DWORD status = 0;
-    GetExitCodeProcess(g_hushpane->process, &status);
-    return ended && nothingLeft && status == 1 && AllTaskbars(255);
+    GetExitCodeProcess(copy.process, &status);
+    const std::string how = Format("status %ld", static_cast<long>(status));
+    Want(finding, ended && status == 1, "exit status 1 " + Within(ENDED_WITHIN_MS),
+         Format("%.2f s later ", SecondsSince(chosen)) + (ended ? how : "it still runs"));
+    WantRemains(copy, false, finding);
+    const TaskbarsRead now = ReadTaskbars();
+    Want(finding, AllHave(now, 255), "every taskbar layered with alpha 255",
+         "the taskbars read " + Said(now));
 }
 
 // From the desktop as the user had it, a new copy while the check holds Ctrl+0: exactly
 // the hot key's line, the taskbars hidden, then Exit as in check 7.
-static bool CheckHotKeyTaken(Facts* facts)
+static void CheckHotKeyTaken(Finding* finding)
 {
     EndCopies();
     PutTaskbarsBack(true);
     if (!RegisterHotKey(nullptr, 1, MOD_CONTROL, '0')) {
-        facts->push_back(Format("the check could not take Ctrl+0 (error %lu)", GetLastError()));
-        return false;
+        Skip(finding, Format("the check could not take Ctrl+0 (error %lu)", GetLastError()));
+        return;
     }
-    facts->push_back("the check holds Ctrl+0");
-    bool hidden = false;
-    Copy* copy = StartHidden(&hidden, facts);
-    bool passed = false;
-    if (copy != nullptr) {
+    finding->seen.push_back("the check holds Ctrl+0");
+    Copy* copy = StartHidden(finding);
+    if (copy != nullptr && copy->window != nullptr) {
         auto written = [&] { return ReadOutput(*copy).find('\n') != std::string::npos; };
         WaitFor([&] { return written() || !Running(*copy); }, ICON_WITHIN_MS);
         const std::string output = ReadOutput(*copy);
-        facts->push_back("standard output " + Quoted(output));
         const bool exact = output == HOTKEY_LINE + std::string("\r\n") ||
                            output == HOTKEY_LINE + std::string("\n");
-        g_hushpane = copy;  // Exit as in check 7, from this copy's menu
-        g_hidden = AwaitHushpaneWindow(*copy);
-        passed = CheckExit(facts) && hidden && exact;
+        Want(finding, exact, Quoted(HOTKEY_LINE) + " alone on standard output",
+             "standard output " + Quoted(output));
+        CheckExit(*copy, finding);
     }
     UnregisterHotKey(nullptr, 1);
-    return passed;
 }
 
 struct Check {
     const char* name;
-    bool (*run)(Facts* facts);
-    bool usesFirstCopy;  // checks 2 to 7 go on with the copy that check 1 started
+    void (*run)(Copy& copy, Finding* finding);
 };
 
-const Check CHECKS[] = {{"start", CheckStart, false},
-                        {"peek", CheckPeek, true},
-                        {"left click", CheckLeftClick, true},
-                        {"menu", CheckMenu, true},
-                        {"pause", CheckPause, true},
-                        {"close refused", CheckCloseRefused, true},
-                        {"exit", CheckExit, true},
-                        {"hot key taken", CheckHotKeyTaken, false}};
+// Checks 2 to 7 go on with the copy that check 1 started.
+const Check ON_FIRST_COPY[] = {
+    {"peek", CheckPeek},   {"left click", CheckLeftClick},       {"menu", CheckMenu},
+    {"pause", CheckPause}, {"close refused", CheckCloseRefused}, {"exit", CheckExit}};
 
-// Why a check that goes on with the first copy cannot; empty when it can.
-static std::string NotReady()
+int g_passed = 0, g_failed = 0, g_skipped = 0;
+int g_reported = 0;
+
+// Its line, unless the user's stop cut it short: what failed leads, then what kept it from a
+// gesture, then what it saw.
+static Verdict Report(const char* name, const Finding& finding)
 {
-    if (g_hushpane == nullptr || g_hidden == nullptr) {
-        return "not run: check 1 found no Hushpane with its message-only window";
+    if (Stopped() != nullptr) {
+        return SKIP;  // neither counted nor said
     }
-    return Running(*g_hushpane) ? "" : "not run: " + EndedHow(*g_hushpane);
+    Verdict verdict = finding.skipped.empty() ? PASS : SKIP;
+    if (!finding.failed.empty()) {
+        verdict = FAIL;
+    }
+    const char* const words[] = {"PASS", "FAIL", "SKIP"};
+    int* const counts[] = {&g_passed, &g_failed, &g_skipped};
+    ++*counts[verdict];
+    Facts line = {finding.failed, finding.skipped};
+    line.insert(line.end(), finding.seen.begin(), finding.seen.end());
+    std::printf("%s %d %s: %s\n", words[verdict], ++g_reported, name, Join(line).c_str());
+    return verdict;
 }
 
 // What the desktop shows with the taskbars hidden, once, after check 1.
@@ -348,33 +344,44 @@ static void LookWhileHidden(const wchar_t* screenshot)
     NoteWhileHidden();
     std::string problem;
     if (screenshot != nullptr && SaveScreenshot(screenshot, &problem)) {
-        Note("screenshot " + Utf8(screenshot) + ", taken while the taskbars read " + TaskbarsNow());
+        Note("screenshot " + Utf8(screenshot) + ", taken while the taskbars read " +
+             Said(ReadTaskbars()));
     } else if (screenshot != nullptr) {
         Note("no screenshot: " + problem);
     }
 }
 
-int g_passed = 0;
-int g_failed = 0;
-
 void RunChecks(const wchar_t* screenshot)
 {
-    int number = 0;
-    for (const Check& check : CHECKS) {
-        const std::string notReady = check.usesFirstCopy ? NotReady() : std::string();
-        Facts facts = {notReady};
-        const bool passed = Stopped() == nullptr && notReady.empty() && check.run(&facts);
+    Finding start;
+    Copy* copy = CheckStart(&start);
+    const Verdict first = Report("start", start);
+    if (Stopped() != nullptr) {
+        return;
+    }
+    LookWhileHidden(screenshot);
+    const std::string none = "not run: check 1 found no Hushpane with its window";
+    for (const Check& check : ON_FIRST_COPY) {
+        Finding finding;
+        if (copy != nullptr && copy->window != nullptr) {
+            if (Want(&finding, Running(*copy), "the Hushpane of check 1 running", "",
+                     "not run: " + EndedHow(*copy))) {
+                check.run(*copy, &finding);
+            }
+        } else if (first == SKIP) {
+            Skip(&finding, none);
+        } else {
+            Want(&finding, false, "the Hushpane of check 1", none);
+        }
+        Report(check.name, finding);
         if (Stopped() != nullptr) {
-            break;
+            return;
         }
-        ++(passed ? g_passed : g_failed);
-        std::printf("%s %d %s: %s\n", passed ? "PASS" : "FAIL", ++number, check.name,
-                    Join(facts).c_str());
-        if (number == 1) {
-            LookWhileHidden(screenshot);
-        }
-        if (number == 2) {
+        if (g_reported == 2) {
             NoteWhatTheEyeSees();  // captured hidden after check 1, shown during the peek
         }
     }
+    Finding last;  // with a copy of its own
+    CheckHotKeyTaken(&last);
+    Report("hot key taken", last);
 }

@@ -4,7 +4,6 @@
 
 #include <shellapi.h>
 
-const char DESKTOP_STOPPED[] = "the desktop, not Hushpane, stopped this check";
 const char* const ITEM_NAMES[] = {"Pause", "Exit"};
 constexpr int ITEM_COUNT = 2;
 constexpr Millis WINDOW_WITHIN_MS = 2000;  // its message-only window, once it runs
@@ -21,27 +20,30 @@ static std::string Start(HANDLE output, PROCESS_INFORMATION* started)
     if (!Launch(L"\"" + g_exe + L"\"", CREATE_SUSPENDED, nullptr, output, started)) {
         return Format("could not start %s (error %lu)", Utf8(g_exe).c_str(), GetLastError());
     }
-    const std::string refused = HandOver(started->hProcess);
-    if (refused.empty()) {
-        ResumeThread(started->hThread);
+    std::string refused = HandOver(started->hProcess);
+    if (!refused.empty()) {
+        refused = "its guard could not take it (" + refused +
+                  "), and a Hushpane that nobody ends leaves the taskbars hidden";
+    } else if (ResumeThread(started->hThread) == static_cast<DWORD>(-1)) {
+        refused =
+            Format("it could not be let run (ResumeThread failed with error %lu)", GetLastError());
+    } else {
         return {};
     }
     TerminateProcess(started->hProcess, 255);
     CloseHandle(started->hProcess);
-    return "the check ended the Hushpane it started, before it ran: its guard could not take it (" +
-           refused + "), and a Hushpane that nobody ends leaves the taskbars hidden";
+    return "the check ended the Hushpane it started, before it ran: " + refused;
 }
 
-Copy* StartHushpane(Facts* facts)
+Copy* StartHushpane(Finding* finding)
 {
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
     if (g_copyCount == MAX_COPIES || !CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
-        facts->push_back(Format("no pipe for a new Hushpane's output (error %lu)", GetLastError()));
+        Skip(finding, Format("no pipe for a new Hushpane's output (error %lu)", GetLastError()));
         return nullptr;
     }
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
     PROCESS_INFORMATION started = {};
     std::string problem = "not started: the check was stopped";
     UnlessStopped([&] { problem = Start(writeEnd, &started); });
@@ -51,10 +53,11 @@ Copy* StartHushpane(Facts* facts)
     }
     if (!problem.empty()) {
         CloseHandle(readEnd);
-        facts->push_back(problem);
+        Skip(finding, problem);
         return nullptr;
     }
-    g_copies[g_copyCount] = {started.hProcess, started.dwProcessId, readEnd, {}};
+    g_copies[g_copyCount] = {
+        started.hProcess, started.dwProcessId, readEnd, {}, nullptr, 0, 0, false};
     return &g_copies[g_copyCount++];
 }
 
@@ -81,38 +84,68 @@ std::string ReadOutput(Copy& copy)
     return copy.written;
 }
 
-HWND AwaitHushpaneWindow(const Copy& copy)
+bool AwaitWindow(Copy& copy)
 {
-    HWND window = nullptr;
     auto found = [&] {
-        return (window = FindHushpaneWindow(copy.pid)) != nullptr || !Running(copy);
+        copy.window = FindHushpaneWindow(copy.pid);
+        return copy.window != nullptr || !Running(copy);
     };
-    WaitFor(found, WINDOW_WITHIN_MS, true);
-    return window;
+    if (copy.window == nullptr) {
+        WaitFor(found, WINDOW_WITHIN_MS, true);
+        copy.thread = GetWindowThreadProcessId(copy.window, nullptr);
+    }
+    return copy.window != nullptr;
 }
 
-// As its own menu ends it, with messages only: an open box or menu closed, then Exit posted.
-static void EndCopy(const Copy& copy)
+HWND MenuOf(const Copy& copy)
 {
-    if (HWND box = FindVisibleWindow(L"#32770", copy.pid)) {
+    return FindVisibleWindow(L"#32768", copy.pid);
+}
+
+HWND BoxOf(const Copy& copy)
+{
+    return FindVisibleWindow(L"#32770", copy.pid);
+}
+
+// Closes a box or menu of its own that is open; true when none is.
+static bool NoneOpen(const Copy& copy)
+{
+    HWND box = BoxOf(copy);
+    if (box != nullptr) {
         PostMessageW(box, WM_COMMAND, IDOK, 0);
-        WaitFor([&] { return !IsWindowVisible(box); }, MENU_WITHIN_MS, true);
     }
-    HWND window = AwaitHushpaneWindow(copy);
-    if (window != nullptr) {
-        if (FindVisibleWindow(L"#32768", copy.pid) != nullptr) {
-            PostMessageW(window, WM_CANCELMODE, 0, 0);  // DefWindowProcW ends its thread's menu
-            AwaitNoMenu(copy, true);
+    const bool menu = MenuOf(copy) != nullptr;
+    if (menu) {
+        PostMessageW(copy.window, WM_CANCELMODE, 0, 0);  // DefWindowProcW ends its thread's menu
+    }
+    return box == nullptr && !menu;
+}
+
+// As its own menu ends it, with messages only: Exit posted once nothing of its own is open
+// (or a while after), and whatever opens meanwhile (a last callback is taken up to a loop
+// later) closed, until it ends.
+static void EndCopy(Copy& copy)
+{
+    const Millis exitBy = Now() + MENU_WITHIN_MS;
+    bool posted = false;
+    auto ended = [&] {
+        const bool clear = NoneOpen(copy);
+        if (!posted && copy.window != nullptr && (clear || Now() >= exitBy)) {
+            posted = PostMessageW(copy.window, WM_COMMAND, EXIT_ITEM, 0) != FALSE;
         }
-        PostMessageW(window, WM_COMMAND, EXIT_ITEM, 0);
+        return !Running(copy);
+    };
+    AwaitWindow(copy);
+    if (WaitFor(ended, EXIT_PATIENCE_MS, true)) {
+        return;
     }
-    if (WaitForSingleObject(copy.process, static_cast<DWORD>(EXIT_PATIENCE_MS)) != WAIT_OBJECT_0) {
-        TerminateProcess(copy.process, 255);
-        WaitForSingleObject(copy.process, KILLED_WITHIN_MS);
-        Note(Format("Hushpane (process %lu) had not ended %lld s after Exit's command: the check "
-                    "ended it",
-                    copy.pid, EXIT_PATIENCE_MS / 1000));
-    }
+    TerminateProcess(copy.process, 255);
+    WaitForSingleObject(copy.process, KILLED_WITHIN_MS);
+    const std::string after = posted
+                                  ? Format("%lld s after Exit's command", EXIT_PATIENCE_MS / 1000)
+                                  : "and no Exit could be posted to it";
+    Note(Format("Hushpane (process %lu) had not ended ", copy.pid) + after +
+         ": the check ended it");
 }
 
 void EndCopies()
@@ -149,64 +182,77 @@ bool IconPresent(HWND window, std::string* how)
 std::string Foreground(const Copy& copy, bool* held)
 {
     bool inMenu = false;
-    HWND window = FindHushpaneWindow(copy.pid);
-    *held = ThreadHoldsForeground(GetWindowThreadProcessId(window, nullptr), &inMenu);
-    return "foreground: " + WindowText(GetForegroundWindow()) +
-           (*held ? "; Hushpane's thread holds it" : "; Hushpane's thread does not");
+    *held = ThreadHoldsForeground(copy.thread, &inMenu);
+    const char* thread = *held ? "; Hushpane's thread holds it" : "; Hushpane's thread does not";
+    return "foreground: " + WindowText(GetForegroundWindow()) + thread;
 }
 
-std::string NotMade(const Gesture& gesture, const Copy& copy)
+void NotMade(const Gesture& gesture, const Copy& copy, const std::string& what, Finding* finding)
 {
-    if (gesture.inTheWay != nullptr && WindowProcess(gesture.inTheWay) == copy.pid) {
-        return "Hushpane's own window was in the way: that is Hushpane's doing";
+    if (BlockedVerdict(WindowProcess(gesture.inTheWay), copy.pid) == FAIL) {
+        Want(finding, false, what + " made",
+             gesture.why + ": Hushpane's own window was in the way");
+    } else {
+        Skip(finding, what + " " + gesture.why);
     }
-    return DESKTOP_STOPPED;
 }
 
-bool ClickIcon(const Copy& copy, LPARAM mouseMessage, Facts* facts)
+bool ClickIcon(Copy& copy, LPARAM mouseMessage, Finding* finding)
 {
-    std::string refused;
-    const bool sent = UnlessStopped([&] {
-        if (!AllowSetForegroundWindow(copy.pid)) {
-            refused = Format("AllowSetForegroundWindow failed (error %lu)", GetLastError());
-        }
-        SendNotifyMessageW(FindHushpaneWindow(copy.pid), WM_TRAYICON, TRAY_ICON_ID, mouseMessage);
+    const bool held = TakeForeground(&finding->seen);
+    bool granted = false;
+    DWORD refused = 0;
+    DWORD undelivered = 0;
+    const bool went = UnlessStopped([&] {
+        granted = AllowSetForegroundWindow(copy.pid) != FALSE;
+        refused = GetLastError();
+        const bool sent = SendNotifyMessageW(copy.window, WM_TRAYICON, TRAY_ICON_ID, mouseMessage);
+        undelivered = sent ? 0 : GetLastError();
+        copy.calledAt = Now();
     });
-    facts->push_back(refused);
-    const char* message = mouseMessage == WM_LBUTTONUP ? "WM_LBUTTONUP" : "WM_RBUTTONUP";
-    facts->push_back(message + std::string(sent ? " sent" : " not sent: the check was stopped"));
-    return sent;
+    copy.handed = held && granted;
+    if (!went) {
+        return false;
+    }
+    if (!granted) {
+        finding->seen.push_back(Format("AllowSetForegroundWindow failed (error %lu)", refused));
+    }
+    const std::string message = mouseMessage == WM_LBUTTONUP ? "WM_LBUTTONUP" : "WM_RBUTTONUP";
+    return Want(finding, undelivered == 0, message + " delivered to its window", message + " sent",
+                message + Format(" not sent: SendNotifyMessageW failed (error %lu)", undelivered));
 }
 
-HWND OpenMenu(const Copy& copy, Facts* facts)
+HWND OpenMenu(Copy& copy, Finding* finding)
 {
     HWND menu = nullptr;
-    auto opened = [&] { return (menu = FindVisibleWindow(L"#32768", copy.pid)) != nullptr; };
-    if (!ClickIcon(copy, WM_RBUTTONUP, facts)) {
+    if (!ClickIcon(copy, WM_RBUTTONUP, finding)) {
         return nullptr;
     }
-    const bool open = WaitFor(opened, MENU_WITHIN_MS);
+    const bool open = WaitFor([&] { return (menu = MenuOf(copy)) != nullptr; }, MENU_WITHIN_MS);
     bool held = false;
-    facts->push_back(open ? "its menu opened (" + Foreground(copy, &held) + ")"
-                          : "no menu of Hushpane's " + Within(MENU_WITHIN_MS));
+    const std::string holder = Foreground(copy, &held);
+    Want(finding, open, "a menu of Hushpane's " + Within(MENU_WITHIN_MS),
+         "its menu opened (" + holder + ")", "no menu");
+    // Input between the grant and Hushpane's taking of the callback withdraws the grant
+    // (Microsoft's SetForegroundWindow page); the check sends none before the menu is open.
+    copy.handed = copy.handed && LastInputAt() < copy.calledAt;
+    if (open && copy.handed && !held) {
+        finding->seen.push_back("the check held the foreground and allowed Hushpane to take it, "
+                                "yet with its menu open Hushpane's thread does not hold it");
+    }
     return menu;
 }
 
 bool AwaitNoMenu(const Copy& copy, bool throughStop)
 {
-    return WaitFor([&] { return FindVisibleWindow(L"#32768", copy.pid) == nullptr; },
-                   MENU_WITHIN_MS, throughStop);
+    return WaitFor([&] { return MenuOf(copy) == nullptr; }, MENU_WITHIN_MS, throughStop);
 }
 
-bool ChooseFromMenu(const Copy& copy, WPARAM item, Facts* facts, Millis* chosen)
+Millis ChooseFromMenu(Copy& copy, WPARAM item, Finding* finding)
 {
-    HWND menu = FindVisibleWindow(L"#32768", copy.pid);
-    if (menu == nullptr) {
-        TakeForeground(facts);
-        menu = OpenMenu(copy, facts);
-    }
-    if (menu == nullptr) {
-        return false;
+    HWND menu = MenuOf(copy);
+    if (menu == nullptr && (menu = OpenMenu(copy, finding)) == nullptr) {
+        return 0;
     }
     const int row = static_cast<int>(item) - 1;
     RECT whole = {};
@@ -214,18 +260,20 @@ bool ChooseFromMenu(const Copy& copy, WPARAM item, Facts* facts, Millis* chosen)
     const POINT middle = Middle(SplitRow(whole, row, ITEM_COUNT));
     POINT was = {};
     GetCursorPos(&was);
-    *chosen = Now();
+    const Millis clicked = Now();
     const Gesture click = ClickOn(menu, "Hushpane's menu", middle, was);
-    facts->push_back(Format("%s %s %s (row %d of %d of the menu window %s, %u dpi)",
-                            ITEM_NAMES[row], click.sent ? "clicked at" : "aimed at",
-                            PointText(middle).c_str(), row + 1, ITEM_COUNT, RectText(whole).c_str(),
-                            GetDpiForWindow(menu)));
+    const std::string aim =
+        Format(" %s (row %d of %d of the menu window %s, %u dpi)", PointText(middle).c_str(),
+               row + 1, ITEM_COUNT, RectText(whole).c_str(), GetDpiForWindow(menu));
     if (!click.sent) {
-        facts->push_back(click.why);
-        facts->push_back(NotMade(click, copy));
-        return false;
+        finding->seen.push_back(ITEM_NAMES[row] + (" aimed at" + aim));
+        NotMade(click, copy, "the click on " + std::string(ITEM_NAMES[row]), finding);
+        return 0;
     }
-    const bool closed = AwaitNoMenu(copy);
-    facts->push_back(closed ? "" : "the menu stayed open after the click");
-    return closed;
+    finding->seen.push_back(ITEM_NAMES[row] + (" clicked at" + aim));
+    if (!Want(finding, AwaitNoMenu(copy), "the menu closed by the click", "",
+              "the menu stayed open")) {
+        return 0;
+    }
+    return clicked;
 }

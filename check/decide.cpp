@@ -1,5 +1,7 @@
 #include "check/readout.h"
 
+#include <cstdlib>
+
 bool HasAlpha(const TaskbarState& state, int alpha)
 {
     return state.window != nullptr && state.layered && state.alphaKnown && state.alpha == alpha &&
@@ -20,6 +22,13 @@ PutBackAction DecidePutBack(const TaskbarState* before, const TaskbarState& now)
     if (now.window == nullptr) {
         return action;
     }
+    const bool show = before != nullptr && before->visible && !now.visible;
+    // Unreadable before and unreadable now: nothing is known to have changed.
+    if (before != nullptr && before->layered && !before->alphaKnown && now.layered &&
+        !now.alphaKnown) {
+        action.show = show;
+        return action;
+    }
     if (before == nullptr || !before->layered || !before->alphaKnown) {
         action = {!DrawnOpaque(now), 0, 255, LWA_ALPHA, false, 0, false};
         // Opaque first, so that a taskbar whose style cannot be changed is still seen.
@@ -36,8 +45,23 @@ PutBackAction DecidePutBack(const TaskbarState* before, const TaskbarState& now)
                           now.key == before->key;
         action = {!same, before->key, alpha, before->flags, false, 0, false};
     }
-    action.show = before != nullptr && before->visible && !now.visible;
+    action.show = show;
     return action;
+}
+
+Verdict BlockedVerdict(DWORD inTheWay, DWORD hushpane)
+{
+    return inTheWay != 0 && inTheWay == hushpane ? FAIL : SKIP;
+}
+
+static bool Apart(POINT a, POINT b)
+{
+    return std::abs(a.x - b.x) >= TOUCH_SLOP_PX || std::abs(a.y - b.y) >= TOUCH_SLOP_PX;
+}
+
+bool IsTouch(UINT message, bool injected, POINT at, POINT pointer, POINT home)
+{
+    return !injected && (message != WM_MOUSEMOVE || (Apart(at, pointer) && Apart(at, home)));
 }
 
 POINT Middle(const RECT& rect)

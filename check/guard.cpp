@@ -1,101 +1,23 @@
-// The guard: a second hushpane-check.exe without a console, which holds each Hushpane by a
-// handle of its own and sees the check end when its input ends. Where the check cannot clean
-// up (ended from outside, crashed, ended by its console as Wine's is), the guard does.
+// The guard: where the check cannot clean up (ended from outside, crashed, ended by its
+// console as Wine's is), this second hushpane-check.exe, started without a console before any
+// copy, does it, with messages only, once the channel from the check ends without its word.
 #include "check/check.h"
 
-static HANDLE g_guard = nullptr;
-static HANDLE g_toGuard = nullptr;  // the guard's standard input
-
-std::wstring OwnPath()
+int RunGuard()
 {
-    wchar_t path[MAX_PATH] = {};
-    return {path, GetModuleFileNameW(nullptr, path, MAX_PATH)};
-}
-
-bool Launch(std::wstring commandLine, DWORD flags, HANDLE input, HANDLE output,
-            PROCESS_INFORMATION* started)
-{
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input;
-    startup.hStdOutput = output;
-    return CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE,
-                          flags | DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP, nullptr, nullptr,
-                          &startup, started) != FALSE;
-}
-
-static bool Tell(const GuardNews& news)
-{
-    DWORD written = 0;
-    return WriteFile(g_toGuard, &news, sizeof(news), &written, nullptr) && written == sizeof(news);
-}
-
-std::string StartGuard()
-{
-    HANDLE readEnd = nullptr;
-    if (!CreatePipe(&readEnd, &g_toGuard, nullptr, 0)) {
-        return Format("no pipe could be made for its guard (error %lu)", GetLastError());
-    }
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-    const std::wstring commandLine = L"\"" + OwnPath() + L"\" --guard";
-    BOOL inJob = FALSE;
-    IsProcessInJob(GetCurrentProcess(), nullptr, &inJob);
-    PROCESS_INFORMATION guard = {};
-    // Ending a job ends every process in it: the guard leaves the check's job where it can.
-    bool started =
-        inJob && Launch(commandLine, CREATE_BREAKAWAY_FROM_JOB, readEnd, nullptr, &guard);
-    if (!started) {
-        started = Launch(commandLine, 0, readEnd, nullptr, &guard);
-    }
-    const DWORD error = GetLastError();
-    CloseHandle(readEnd);
-    if (!started) {
-        return Format(
-            "its guard, which ends Hushpane if the check is ended from outside, could not "
-            "be started (error %lu)",
-            error);
-    }
-    CloseHandle(guard.hThread);
-    g_guard = guard.hProcess;
-    BOOL guardInJob = FALSE;  // a job that let the guard go may lie in one that does not
-    IsProcessInJob(g_guard, nullptr, &guardInJob);
-    if (guardInJob) {
-        Note("the check and its guard run in a job: ending it (a CI step's time-out, some "
-             "terminals' closing) would end them with Hushpane, and leave the taskbars hidden");
-    } else if (inJob) {
-        Note("the check runs in a job; its guard left the job, so ending the job cannot end it");
-    }
-    for (int i = 0; i < g_taskbarCount; ++i) {
-        if (!Tell({TASKBAR_NEWS, g_before[i], nullptr})) {
-            return Format("its guard did not take the taskbars' record (error %lu)",
-                          GetLastError());
+    Stop("the guard acts with messages only");
+    GuardNews news = {};
+    while (HearNews(&news) && news.kind != DONE_NEWS) {
+        if (news.kind == TASKBAR_NEWS && g_taskbarCount < MAX_TASKBARS) {
+            g_before[g_taskbarCount++] = news.taskbar;
+        } else if (news.kind == COPY_NEWS && g_copyCount < MAX_COPIES) {
+            g_copies[g_copyCount++] = {
+                news.copy, GetProcessId(news.copy), nullptr, {}, nullptr, 0, 0, false};
         }
     }
-    return {};
-}
-
-std::string HandOver(HANDLE process)
-{
-    const DWORD access = SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION;
-    HANDLE theirs = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), process, g_guard, &theirs, access, FALSE, 0)) {
-        return Format("DuplicateHandle into the guard failed with error %lu", GetLastError());
+    if (news.kind != DONE_NEWS) {
+        EndCopies();
+        PutTaskbarsBack(true);
     }
-    if (!Tell({COPY_NEWS, {}, theirs})) {
-        return Format("the guard did not take its record (error %lu)", GetLastError());
-    }
-    return {};
-}
-
-void TellGuardDone()
-{
-    Tell({DONE_NEWS, {}, nullptr});
-}
-
-bool HearNews(GuardNews* news)
-{
-    DWORD count = 0;
-    return ReadFile(GetStdHandle(STD_INPUT_HANDLE), news, sizeof(*news), &count, nullptr) &&
-           count == sizeof(*news);
+    return 0;
 }

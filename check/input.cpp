@@ -98,45 +98,39 @@ Gesture ClickOn(HWND aimed, const char* aimedName, POINT point, POINT rest)
     HWND under = TopLevelAt(point);
     if (!PointerAt(point)) {
         click = {false,
-                 "the pointer went to " + PointText(at) + " instead (another program moves it)",
+                 "not sent: the pointer went to " + PointText(at) +
+                     " instead (another program moves it)",
                  nullptr};
     } else if (under != aimed) {
-        click = {false, "there lies " + WindowText(under) + ", not " + aimedName, under};
+        click = {false, "not sent: there lies " + WindowText(under) + ", not " + aimedName, under};
     } else {
         INPUT inputs[] = {Mouse(point, 0), Mouse(point, MOUSEEVENTF_LEFTDOWN),
                           Mouse(point, MOUSEEVENTF_LEFTUP)};
         click = Send(inputs, 3);
-    }
-    if (!click.sent) {
-        click.why = "the click not sent: " + click.why;
     }
     Sleep(CLICK_SETTLE_MS);
     MovePointer(rest);
     return click;
 }
 
-Gesture PressCtrl0(HWND ownWindow)
-{
-    HWND foreground = GetForegroundWindow();
-    if (foreground != ownWindow) {
-        return {false,
-                "not sent: the foreground is " + WindowText(foreground) +
-                    ", not the check's window",
-                foreground};
-    }
-    INPUT keys[] = {Key(VK_CONTROL, false), Key('0', false), Key('0', true), Key(VK_CONTROL, true)};
-    return Send(keys, 4);
-}
-
-Gesture PressEscape(HWND ownWindow, DWORD menuThread)
+Gesture PressKeys(std::initializer_list<WORD> keys, HWND ownWindow, DWORD menuThread)
 {
     bool inMenu = false;
     ThreadHoldsForeground(menuThread, &inMenu);
     HWND foreground = GetForegroundWindow();
     if (foreground != ownWindow && !inMenu) {
-        return {false, "not sent: neither the check's window nor the menu holds the foreground",
+        return {false,
+                "not sent: the foreground is " + WindowText(foreground) + ", not the " +
+                    (menuThread == 0 ? "check's window" : "check's window or the menu"),
                 foreground};
     }
-    INPUT keys[] = {Key(VK_ESCAPE, false), Key(VK_ESCAPE, true)};
-    return Send(keys, 2);
+    INPUT chord[4] = {};  // each key down in order, then each up in turn from the last
+    UINT count = 0;
+    for (const WORD key : keys) {
+        chord[count++] = Key(key, false);
+    }
+    for (auto key = std::rbegin(keys); key != std::rend(keys); ++key) {
+        chord[count++] = Key(*key, true);
+    }
+    return Send(chord, count);
 }

@@ -7,9 +7,11 @@ constexpr int RUN_PASSED = 0;
 constexpr int RUN_FAILED = 1;
 constexpr int RUN_NOT_STARTED = 2;
 constexpr int RUN_INTERRUPTED = 3;
+constexpr int RUN_SKIPPED = 4;  // none failed, and the desktop kept some from their gestures
 // After Ctrl+C the clean-up may wait for a peek; a closing console ends its processes in 5 s.
 constexpr DWORD CTRL_C_PATIENCE_MS = static_cast<DWORD>(EXIT_PATIENCE_MS) + 8000;
 constexpr DWORD CLOSE_PATIENCE_MS = 3500;
+constexpr Millis ENTER_LET_GO_MS = 2000;  // for the Enter that started the run to come up
 
 static HANDLE g_finished = nullptr;  // set once the desktop is put back and the report whole
 
@@ -26,20 +28,17 @@ static BOOL WINAPI OnConsoleEvent(DWORD event)
 // Why the check cannot run on this desktop now; empty when it can.
 static std::string Refusal()
 {
+    const std::string noInput = NoInputDesktop();
+    const std::string held = HeldKey();  // a finger on Shift would change the check's Ctrl+0
     if (GetFileAttributesW(g_exe.c_str()) == INVALID_FILE_ATTRIBUTES) {
         return "there is no " + Utf8(g_exe) + "; name the hushpane.exe to check";
     }
-    const std::string noInput = NoInputDesktop();
     if (!noInput.empty()) {
         return noInput + "; run the check on an unlocked desktop";
     }
     if (!IsWindowVisible(FindWindowW(L"Shell_TrayWnd", nullptr))) {
         return "this desktop shows no taskbar (no visible Shell_TrayWnd window); start Explorer, "
                "then run the check again";
-    }
-    std::string level = IntegrityRefusal();
-    if (!level.empty()) {
-        return level;
     }
     if (HWND running = FindHushpaneWindow(0)) {
         return Format("Hushpane is already running (process %lu); choose Exit from its menu, then "
@@ -51,7 +50,11 @@ static std::string Refusal()
                "again";
     }
     UnregisterHotKey(nullptr, 1);
-    return {};
+    if (!held.empty()) {
+        return held + " is held down; let go of it, then run the check again";
+    }
+    const std::string level = IntegrityRefusal();
+    return level.empty() ? BusyRefusal() : level;
 }
 
 // On the screen, and in the report too when it is saved to a file.
@@ -75,9 +78,9 @@ static std::string AfterStop()
     left.push_back(left.empty() ? "Hushpane is ended" : "");
     const bool asFound = PutTaskbarsBack(false) == 0;
     left.push_back(asFound ? "the taskbars are as they were"
-                           : "the taskbars read " + TaskbarsNow());
-    return "Interrupted (" + std::string(Stopped()) + "): not every check ran. " + Join(left) +
-           ".\n";
+                           : "the taskbars read " + Said(ReadTaskbars()));
+    const char* ran = g_reported < CHECK_COUNT ? "not every check ran" : "after every check ran";
+    return "Interrupted (" + std::string(Stopped()) + "): " + ran + ". " + Join(left) + ".\n";
 }
 
 // False, after the usage line, for a command line it does not take.
@@ -123,43 +126,52 @@ int wmain(int argc, wchar_t** argv)
          " on this desktop.\n"
          "It starts Hushpane, which hides the taskbars, presses Ctrl+0 to show them, opens\n"
          "Hushpane's box and menu, clicks Pause and Exit (the mouse pointer moves by itself),\n"
-         "and starts it once more: under a minute. Do not touch the mouse or keyboard meanwhile.\n"
-         "It presses only on its own window and Hushpane's menu, and nothing once you press\n"
-         "Ctrl+C, with this window or its own small window in front. Whatever happens, it ends\n"
-         "Hushpane and leaves the taskbars as it found them.\n");
+         "and starts it once more: under a minute. Touching the mouse or the keyboard stops it,\n"
+         "as Ctrl+C here does; from then on it presses nothing. It presses only on its own\n"
+         "window and Hushpane's menu. Whatever happens, it ends Hushpane and leaves the\n"
+         "taskbars as it found them.\n");
     std::string refusal = Refusal();
     if (refusal.empty() && !yes) {
         std::fputs("Press Enter to start, or Ctrl+C to leave everything as it is.\n", stderr);
         char line[64];
         const bool entered = std::fgets(line, sizeof(line), stdin) != nullptr;
+        WaitFor([] { return (GetAsyncKeyState(VK_RETURN) & 0x8000) == 0; }, ENTER_LET_GO_MS);
         refusal = entered ? Refusal() : "its input ended before Enter";  // the desktop may change
     }
     const Millis start = Now();
     RecordTaskbars();
     g_finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(nullptr, FALSE);  // Ctrl+C may have been ignored by whoever started it
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
-    if (refusal.empty()) {
-        refusal = StartGuard();
+    for (auto step : {StartGuard, OpenOwnWindows}) {
+        if (refusal.empty()) {
+            refusal = step();
+        }
     }
     if (!refusal.empty()) {
         Tell("Not started: " + refusal + ".\n");
+        CloseOwnWindows();
+        TellGuardDone();
         return RUN_NOT_STARTED;
     }
-    OpenOwnWindows();
     NoteSystem();
     if (PutTaskbarsBack(true) > 0) {
         Note("a taskbar was left hidden before the run; the check showed it first: " +
-             TaskbarsNow());
+             Said(ReadTaskbars()));
     }
     RunChecks(screenshot);
     PutBack();
     Note(Format("the run took %.0f s", SecondsSince(start)));
-    const std::string count = Format("%d passed, %d failed", g_passed, g_failed);
+    const std::string count =
+        Format("%d passed, %d failed, %d skipped", g_passed, g_failed, g_skipped);
     Tell((Stopped() != nullptr ? AfterStop() : "") + count + SeenVisibleWhileHidden() + "\n");
     TellGuardDone();
     SetEvent(g_finished);
-    if (Stopped() != nullptr) {
+    if (Stopped() != nullptr && g_reported < CHECK_COUNT) {
         return RUN_INTERRUPTED;
     }
-    return g_failed == 0 ? RUN_PASSED : RUN_FAILED;
+    if (g_failed > 0) {
+        return RUN_FAILED;
+    }
+    return g_skipped > 0 ? RUN_SKIPPED : RUN_PASSED;
 }

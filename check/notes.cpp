@@ -3,6 +3,7 @@
 // callbacks reach where the shell's clicks from Medium might not.
 #include "check/check.h"
 
+#include <shellapi.h>
 #include <shellscalingapi.h>
 
 constexpr DWORD LEVEL_UNKNOWN = 0xFFFFFFFF;
@@ -74,6 +75,20 @@ std::string IntegrityRefusal()
                     "from a Command Prompt opened as the signed-in user, outside any sandbox";
 }
 
+std::string BusyRefusal()
+{
+    QUERY_USER_NOTIFICATION_STATE state = QUNS_ACCEPTS_NOTIFICATIONS;  // where it cannot say
+    SHQueryUserNotificationState(&state);
+    const bool presenting = state == QUNS_PRESENTATION_MODE;
+    if (!presenting && state != QUNS_BUSY && state != QUNS_RUNNING_D3D_FULL_SCREEN &&
+        state != QUNS_APP) {
+        return {};
+    }
+    return Format("%s (SHQueryUserNotificationState answered %d), and the check's first click "
+                  "would take the foreground from it; run the check once it has ended",
+                  presenting ? "presentation mode is on" : "a program runs full screen", state);
+}
+
 void NoteSystem()
 {
     OSVERSIONINFOW version = {};
@@ -86,8 +101,8 @@ void NoteSystem()
     if (wine != nullptr) {
         system = Format("Wine %s, which reports Windows %s", wine(), number.c_str());
     } else if (version.dwMajorVersion == 10) {
-        system = (version.dwBuildNumber >= 22000 ? "Windows 11" : "Windows 10") +
-                 (", version " + number);
+        system = Format("Windows %d, version %s", version.dwBuildNumber >= 22000 ? 11 : 10,
+                        number.c_str());
     }
     Note("system: " + system);
     // Status bars and shell replacements make windows of the shell's classes too.
@@ -105,7 +120,10 @@ void NoteSystem()
                     line = "taskbar " + where + "; before the run: " + Describe(g_before[i]);
                 }
             }
-            if (lstrcmpiA(ImageName(pid).c_str(), "explorer.exe") != 0) {
+            const std::string image = ImageName(pid);
+            if (image.empty()) {
+                line += "; whose program's image could not be read";
+            } else if (lstrcmpiA(image.c_str(), "explorer.exe") != 0) {
                 line += "; not Explorer's: Hushpane hides the first Shell_TrayWnd that Windows "
                         "gives it (and every Shell_SecondaryTrayWnd), which may be this program's";
             }
@@ -121,8 +139,7 @@ static BOOL CALLBACK NoteMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data)
     info.cbSize = sizeof(info);
     GetMonitorInfoW(monitor, &info);
     UINT dpi = 96;
-    UINT dpiY = 96;
-    GetDpiForMonitor(monitor, MDT_EFFECTIVE_DPI, &dpi, &dpiY);
+    GetDpiForMonitor(monitor, MDT_EFFECTIVE_DPI, &dpi, &dpi);
     const char* primary = (info.dwFlags & MONITORINFOF_PRIMARY) != 0 ? " (primary)" : "";
     // Maximised windows fill the work area: a hidden taskbar should keep its part of it.
     Note(Format("monitor %d%s: %s, %u dpi (%u %%), small icons %d px; work area with the "

@@ -46,25 +46,7 @@ void PutBack()
 {
     EndCopies();
     const int changed = PutTaskbarsBack(true);
-    Note("after the run: " + TaskbarsNow() +
+    Note("after the run: " + Said(ReadTaskbars()) +
          Format("; the check put %d taskbar(s) back as before the run", changed));
     CloseOwnWindows();
-}
-
-int RunGuard()
-{
-    Stop("the guard acts with messages only");
-    GuardNews news = {};
-    while (HearNews(&news) && news.kind != DONE_NEWS) {
-        if (news.kind == TASKBAR_NEWS && g_taskbarCount < MAX_TASKBARS) {
-            g_before[g_taskbarCount++] = news.taskbar;
-        } else if (news.kind == COPY_NEWS && g_copyCount < MAX_COPIES) {
-            g_copies[g_copyCount++] = {news.copy, GetProcessId(news.copy), nullptr, {}};
-        }
-    }
-    if (news.kind != DONE_NEWS) {
-        EndCopies();
-        PutTaskbarsBack(true);
-    }
-    return 0;
 }

@@ -40,10 +40,22 @@ struct PutBackAction {
     bool show;
 };
 
+// A check's verdict: PASS; FAIL, a finding about Hushpane; SKIP, what the desktop kept it from.
+enum Verdict { PASS, FAIL, SKIP };
+constexpr LONG TOUCH_SLOP_PX = 3;  // a move of the pointer nearer than this is no touch
+
 // Layered, with LWA_ALPHA and exactly that alpha.
 bool HasAlpha(const TaskbarState& state, int alpha);
 // For a taskbar `now`: as `before` the run (null: made during it), but never hidden.
 PutBackAction DecidePutBack(const TaskbarState* before, const TaskbarState& now);
+// A gesture kept from being made: FAIL where what stood in its way was Hushpane's own window
+// (the process of `inTheWay`), SKIP where it was the desktop's (or nothing was in the way).
+Verdict BlockedVerdict(DWORD inTheWay, DWORD hushpane);
+// Whether a low-level mouse event at `at` is the user's touch: a button or the wheel, or a move
+// that SendInput did not make to a place TOUCH_SLOP_PX or more from where the pointer is and
+// from `home`, where the user left it. Wine moves the pointer of its own when a window under it
+// goes away, to where the X server has it: the user's place, which SendInput does not change.
+bool IsTouch(UINT message, bool injected, POINT at, POINT pointer, POINT home);
 POINT Middle(const RECT& rect);
 // Row `item` (0 first) of `count` equal rows filling `inside`: a menu's item in its window's
 // rectangle, which Windows scales for this process's DPI awareness; the frame is as thick at

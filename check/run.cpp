@@ -24,11 +24,16 @@ std::string Within(Millis timeout)
     return Format("within %g s", static_cast<double>(timeout) / 1000.0);
 }
 
-void Stop(const char* how)
+void NoteStop(const char* how)
 {
-    AcquireSRWLockExclusive(&g_gate);
     const char* none = nullptr;
     g_stop.compare_exchange_strong(none, how);
+}
+
+void Stop(const char* how)
+{
+    NoteStop(how);
+    AcquireSRWLockExclusive(&g_gate);
     ReleaseSRWLockExclusive(&g_gate);
 }
 
@@ -69,20 +74,31 @@ void RecordTaskbars()
     }
 }
 
-bool AllTaskbars(int alpha)
+TaskbarsRead ReadTaskbars()
 {
-    auto has = [alpha](const TaskbarState& before) {
-        return HasAlpha(ReadTaskbar(before.window), alpha);
-    };
-    return g_taskbarCount > 0 && std::all_of(g_before, g_before + g_taskbarCount, has);
+    TaskbarsRead read = {};
+    for (int i = 0; i < g_taskbarCount; ++i) {
+        read.now[i] = ReadTaskbar(g_before[i].window);
+    }
+    return read;
 }
 
-std::string TaskbarsNow()
+bool AllHave(const TaskbarsRead& read, int alpha)
+{
+    auto has = [alpha](const TaskbarState& state) { return HasAlpha(state, alpha); };
+    return g_taskbarCount > 0 && std::all_of(read.now, read.now + g_taskbarCount, has);
+}
+
+std::string Said(const TaskbarsRead& read)
 {
     Facts taskbars;
     for (int i = 0; i < g_taskbarCount; ++i) {
-        HWND window = g_before[i].window;
-        taskbars.push_back(WindowClass(window) + " " + Describe(ReadTaskbar(window)));
+        taskbars.push_back(WindowClass(g_before[i].window) + " " + Describe(read.now[i]));
     }
     return Join(taskbars);
+}
+
+bool AwaitAlpha(int alpha, Millis timeout, TaskbarsRead* last)
+{
+    return WaitFor([=] { return AllHave(*last = ReadTaskbars(), alpha); }, timeout);
 }

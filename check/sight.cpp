@@ -123,7 +123,7 @@ void LookAtTaskbars(bool shown)
     for (int i = 0; i < g_taskbarCount; ++i) {
         Rects(g_before[i].window, &g_bars[i], &backdrops[i]);
     }
-    if (!AllTaskbars(shown ? 255 : 0)) {
+    if (!AllHave(ReadTaskbars(), shown ? 255 : 0)) {
         return;
     }
     for (int i = 0; i < g_taskbarCount; ++i) {

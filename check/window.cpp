@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-const wchar_t CHECK_TEXT[] = L"hushpane-check is running: leave the mouse and keyboard alone";
+const wchar_t CHECK_TEXT[] = L"hushpane-check is running: touch the mouse or keyboard to stop it";
 // Places for its window, in the primary work area: bottom corners last (toasts, Start).
 const POINT PLACES[] = {{0, 0}, {2, 0}, {1, 0}, {0, 1}, {2, 1}, {0, 2}, {1, 2}, {2, 2}};
 constexpr DWORD SETTLE_MS = 250;  // for a window that keeps itself above others to come back
@@ -16,15 +16,7 @@ HWND g_checkWindow = nullptr;
 HWND g_backdrops[MAX_TASKBARS] = {};
 static HANDLE g_thread = nullptr;
 static DWORD g_threadId = 0;
-
-// Ctrl+C or Ctrl+Break typed at a window of the check reaches this thread, not the console;
-// the check sends neither, so it is the user's stop.
-static bool StopKey(const MSG& msg)
-{
-    const bool keyDown = msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN;
-    const bool stopKey = msg.wParam == 'C' || msg.wParam == VK_CANCEL;
-    return keyDown && stopKey && GetKeyState(VK_CONTROL) < 0;
-}
+static bool g_hooked = false;  // the touch hooks are set, on the windows' thread
 
 static DWORD WINAPI ServeOwnWindows(void* made)
 {
@@ -45,23 +37,26 @@ static DWORD WINAPI ServeOwnWindows(void* made)
             CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, backdrop.lpszClassName, L"",
                             WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, instance, nullptr);
     }
+    g_hooked = HookTouches();
     SetEvent(made);
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (StopKey(msg)) {
-            Stop("Ctrl+C or Ctrl+Break in the check's window");
-        }
         DispatchMessageW(&msg);
     }
     return 0;
 }
 
-void OpenOwnWindows()
+std::string OpenOwnWindows()
 {
     HANDLE made = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     g_thread = CreateThread(nullptr, 0, ServeOwnWindows, made, 0, &g_threadId);
-    WaitForSingleObject(made, 5000);
+    const bool served = g_thread != nullptr && WaitForSingleObject(made, 5000) == WAIT_OBJECT_0;
     CloseHandle(made);
+    if (!served || !g_hooked) {
+        return "the check could not listen to the keyboard and mouse (SetWindowsHookExW "
+               "failed), so a touch of yours could not stop it";
+    }
+    return {};
 }
 
 void CloseOwnWindows()

@@ -69,13 +69,12 @@ std::string ImageName(DWORD pid)
     wchar_t path[MAX_PATH] = {};
     DWORD size = MAX_PATH;
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    if (process == nullptr) {
-        return {};
-    }
-    if (!QueryFullProcessImageNameW(process, 0, path, &size)) {
+    if (process == nullptr || !QueryFullProcessImageNameW(process, 0, path, &size)) {
         size = 0;
     }
-    CloseHandle(process);
+    if (process != nullptr) {
+        CloseHandle(process);
+    }
     const std::wstring image(path, size);
     return Utf8(image.substr(image.find_last_of(L"\\/") + 1));
 }
@@ -120,4 +119,30 @@ std::string Describe(const TaskbarState& state)
 void Note(const std::string& line)
 {
     std::printf("NOTE %s\n", line.c_str());
+}
+
+bool Want(Finding* finding, bool met, const std::string& wanted, const std::string& ifMet,
+          const std::string& ifNot)
+{
+    const std::string unmet = "wanted " + wanted + ", read " + ifNot;
+    if (met || !finding->failed.empty()) {
+        finding->seen.push_back(met ? ifMet : unmet);
+    } else {
+        finding->failed = unmet;
+    }
+    return met;
+}
+
+bool Want(Finding* finding, bool met, const std::string& wanted, const std::string& read)
+{
+    return Want(finding, met, wanted, read, read);
+}
+
+void Skip(Finding* finding, const std::string& why)
+{
+    if (finding->skipped.empty()) {
+        finding->skipped = why;
+    } else {
+        finding->seen.push_back(why);
+    }
 }

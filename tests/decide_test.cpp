@@ -106,6 +106,11 @@ TEST(PutBack, EachTaskbarAsItWasButNeverHidden)
          Read(true, 200),
          Read(true, -1, 0),
          {true, 0, 200, LWA_ALPHA, false, 0, false}},
+        {"layered, its attributes unreadable before the run and now: untouched",
+         true,
+         Read(true, -1, 0),
+         Read(true, -1, 0),
+         {}},
     };
     for (const Row& row : rows) {
         const PutBackAction got = DecidePutBack(row.recorded ? &row.before : nullptr, row.now);
@@ -138,6 +143,34 @@ TEST(PutBack, AColourKeyAndAWindowHiddenFromViewComeBackToo)
     hiddenFromView.visible = false;
     EXPECT_TRUE(DecidePutBack(&shown, hiddenFromView).show) << "visible before, not now: shown";
     EXPECT_FALSE(DecidePutBack(&hiddenFromView, hiddenFromView).show) << "not visible before either: left so";
+}
+
+// A gesture that was not made: Hushpane's own window in its way is a finding about Hushpane;
+// anything else, nothing included, is the desktop's doing, even where no process is known.
+TEST(Verdicts, OnlyHushpanesOwnWindowInTheWayFailsAGesture)
+{
+    EXPECT_EQ(BlockedVerdict(4242, 4242), FAIL);
+    EXPECT_EQ(BlockedVerdict(77, 4242), SKIP) << "another program's window";
+    EXPECT_EQ(BlockedVerdict(0, 4242), SKIP) << "nothing in the way: no input desktop";
+    EXPECT_EQ(BlockedVerdict(0, 0), SKIP) << "nothing in the way, no process known";
+}
+
+// The user's touch: any button or wheel, or a move of the pointer to another place, made by
+// anything but SendInput. When a window under the pointer goes away, Wine moves the pointer,
+// not injected, to where the X server has it: where the user left it, SendInput or not.
+TEST(Touch, AMoveToWhereThePointerIsOrWhereTheUserLeftItIsNoTouch)
+{
+    const POINT pointer = {500, 400};
+    const POINT home = {300, 200};
+    auto moveTo = [&](POINT at, bool injected) { return IsTouch(WM_MOUSEMOVE, injected, at, pointer, home); };
+    EXPECT_FALSE(moveTo(pointer, false)) << "where the pointer is";
+    EXPECT_FALSE(moveTo({pointer.x + TOUCH_SLOP_PX - 1, pointer.y}, false)) << "within the slop";
+    EXPECT_FALSE(moveTo(home, false)) << "where the user left it";
+    EXPECT_TRUE(moveTo({pointer.x, pointer.y - TOUCH_SLOP_PX}, false)) << "a few pixels up";
+    EXPECT_TRUE(moveTo({pointer.x + 150, pointer.y}, false)) << "a hand on the mouse";
+    EXPECT_FALSE(moveTo({pointer.x + 150, pointer.y}, true)) << "the check's own move";
+    EXPECT_TRUE(IsTouch(WM_LBUTTONDOWN, false, pointer, pointer, pointer)) << "a button where the pointer is";
+    EXPECT_FALSE(IsTouch(WM_LBUTTONDOWN, true, pointer, pointer, pointer)) << "the check's own click";
 }
 
 }  // namespace
