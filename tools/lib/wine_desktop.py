@@ -20,7 +20,7 @@ from Xlib import display as xdisplay
 from Xlib.ext import xtest
 
 WIDTH, HEIGHT = 1024, 768
-PROBE_TIMEOUT_S = 60
+PROBE_TIMEOUT_S = 120  # longer than any wait of a probe command
 MAX_MONITORS = 3
 KEY_NAMES = {"ctrl": "Control_L", "shift": "Shift_L", "alt": "Alt_L", "super": "Super_L"}
 
@@ -272,14 +272,17 @@ class Desktop:
             return b"keepalive" in said.read_bytes()
 
         wait_until("the keep-alive window", keepalive_up, 60, 0.1)
-        with open(self.log_dir / "probe.log", "ab") as log:
-            self.prober = Probe(subprocess.Popen(["wine", self.probe_exe, "serve"], env=self.env,
-                                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=log,
-                                                 start_new_session=True))
+        self._start_probe()
         wait_until("the shell taskbar", lambda: "taskbar=0" in self.probe("taskbar", check=False), 60, 0.25)
         if self.monitors:
             # Wine's explorer keeps its taskbar hidden without a virtual desktop.
             self.probe("show-tray")
+
+    def _start_probe(self):
+        with open(self.log_dir / "probe.log", "ab") as log:
+            self.prober = Probe(subprocess.Popen(["wine", self.probe_exe, "serve"], env=self.env,
+                                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=log,
+                                                 start_new_session=True))
 
     def _start_xvfb(self):
         # -displayfd: Xvfb picks a free display number and tells it.
@@ -392,8 +395,15 @@ class Desktop:
             return result.returncode, out.read().decode("utf-8", "replace").strip()
 
     def run_probe(self, *args):
-        """A command of the probe's: its status and what it said."""
-        return self.prober.ask(*args)
+        """A command of the probe's: its status and what it said. A probe that
+        gave no answer is replaced, so that its late answer is never taken for
+        the next command's."""
+        try:
+            return self.prober.ask(*args)
+        except DesktopError:
+            self.prober.stop()
+            self._start_probe()
+            raise
 
     def probe(self, *args, check=True):
         status, output = self.run_probe(*args)
