@@ -130,13 +130,13 @@ constexpr WPARAM EXIT_ITEM = 2;
 constexpr Millis EXIT_PATIENCE_MS = HUSHPANE_PEEK_MS + 4 * HUSHPANE_LOOP_MS;
 struct Copy {  // a Hushpane this check started, found once
     HANDLE process;
-    DWORD pid;
     HANDLE output;  // its standard output, a pipe
     std::string written;
     HWND window;      // its message-only window, once found
-    DWORD thread;     // that window's
     Millis calledAt;  // the last callback the check sent it
-    bool handed;      // the foreground was its to take: held by the check and allowed it
+    DWORD pid;
+    DWORD thread;  // its window's
+    bool handed;   // the foreground was its to take: held by the check and allowed it
 };
 extern std::wstring g_exe;  // the hushpane.exe under test
 extern Copy g_copies[MAX_COPIES];

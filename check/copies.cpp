@@ -56,8 +56,8 @@ Copy* StartHushpane(Finding* finding)
         Skip(finding, problem);
         return nullptr;
     }
-    g_copies[g_copyCount] = {
-        started.hProcess, started.dwProcessId, readEnd, {}, nullptr, 0, 0, false};
+    g_copies[g_copyCount] = {started.hProcess,    readEnd, {},   nullptr, 0,
+                             started.dwProcessId, 0,       false};
     return &g_copies[g_copyCount++];
 }
 

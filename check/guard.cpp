@@ -11,8 +11,8 @@ int RunGuard()
         if (news.kind == TASKBAR_NEWS && g_taskbarCount < MAX_TASKBARS) {
             g_before[g_taskbarCount++] = news.taskbar;
         } else if (news.kind == COPY_NEWS && g_copyCount < MAX_COPIES) {
-            g_copies[g_copyCount++] = {
-                news.copy, GetProcessId(news.copy), nullptr, {}, nullptr, 0, 0, false};
+            g_copies[g_copyCount++] = {news.copy, nullptr, {}, nullptr, 0, GetProcessId(news.copy),
+                                       0,         false};
         }
     }
     if (news.kind != DONE_NEWS) {

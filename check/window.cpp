@@ -80,7 +80,7 @@ static HWND Over(const RECT& place)
 
 // Shows the check's window at the first place off `avoid` that nothing covers a while after.
 static bool PlaceCheckWindow(const RECT& work, const RECT& avoid, RECT* place, HWND* over,
-                             Facts* facts)
+                             Facts* seen)
 {
     HDC dc = GetDC(g_checkWindow);
     RECT text = {};
@@ -112,19 +112,19 @@ static bool PlaceCheckWindow(const RECT& work, const RECT& avoid, RECT* place, H
     ShowWindow(g_checkWindow, SW_HIDE);
     const std::string where =
         *over == nullptr ? " beside the menu" : ", under " + WindowText(*over);
-    facts->push_back("no free place for the check's window in the work area " + RectText(work) +
-                     where);
+    seen->push_back("no free place for the check's window in the work area " + RectText(work) +
+                    where);
     return false;
 }
 
-Gesture ClickCheckWindow(const RECT& avoid, Facts* facts)
+Gesture ClickCheckWindow(const RECT& avoid, Facts* seen)
 {
     MONITORINFO monitor = {};
     monitor.cbSize = sizeof(monitor);
     GetMonitorInfoW(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY), &monitor);
     RECT place = {};
     HWND over = nullptr;
-    if (!PlaceCheckWindow(monitor.rcWork, avoid, &place, &over, facts)) {
+    if (!PlaceCheckWindow(monitor.rcWork, avoid, &place, &over, seen)) {
         return {false, "no free place", over};
     }
     // Hushpane opens its menu at the pointer: it rests where it was, or, where a menu there
@@ -141,16 +141,16 @@ Gesture ClickCheckWindow(const RECT& avoid, Facts* facts)
         rest = {2 * centre.x - middle.x, 2 * centre.y - middle.y};
     }
     Gesture click = ClickOn(g_checkWindow, "the check's own window", middle, rest);
-    facts->push_back((click.sent ? "a click on" : "a click aimed at") +
-                     (" the check's own window at " + PointText(middle)));
-    facts->push_back(click.why);
+    seen->push_back((click.sent ? "a click on" : "a click aimed at") +
+                    (" the check's own window at " + PointText(middle)));
+    seen->push_back(click.why);
     if (click.sent && away && PointerAt(rest)) {
-        facts->push_back("the pointer moved away from it to " + PointText(rest));
+        seen->push_back("the pointer moved away from it to " + PointText(rest));
     }
     return click;
 }
 
-bool TakeForeground(Facts* facts)
+bool TakeForeground(Facts* seen)
 {
     Facts click;
     const bool clicked = ClickCheckWindow({}, &click).sent;
@@ -160,7 +160,7 @@ bool TakeForeground(Facts* facts)
     HWND holder = GetForegroundWindow();  // sampled right before what needs it
     const bool held = holder == g_checkWindow;
     click.push_back(held ? "" : "it was held by " + WindowText(holder));
-    facts->push_back((held ? "the check held" : "the check did not hold") +
-                     (" the foreground (" + Join(click) + ")"));
+    seen->push_back((held ? "the check held" : "the check did not hold") +
+                    (" the foreground (" + Join(click) + ")"));
     return held;
 }
