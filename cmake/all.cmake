@@ -10,7 +10,7 @@ find_program(python python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)  # Debian's
 
 # The lint checks read the sources as they are; findings fail them, named in their output.
 file(GLOB_RECURSE cxx_sources RELATIVE ${source} ${source}/app/* ${source}/taskbar/* ${source}/tray/*
-     ${source}/platform/* ${source}/check/* ${source}/tests/*.cpp ${source}/tests/*.h)
+     ${source}/platform/* ${source}/check/* ${source}/hardening/* ${source}/tests/*.cpp ${source}/tests/*.h)
 list(FILTER cxx_sources INCLUDE REGEX "\\.(cpp|h)$")
 file(GLOB_RECURSE python_sources RELATIVE ${source} ${source}/tools/*.py ${source}/tests/*.py)
 # Shell scripts: *.sh, and the files that start as bash scripts do.
@@ -24,7 +24,7 @@ foreach(file IN LISTS candidates)
 endforeach()
 file(GLOB workflows RELATIVE ${source} ${source}/.github/workflows/*.yml)
 file(GLOB product RELATIVE ${source} ${source}/app/*.cpp ${source}/taskbar/*.cpp ${source}/tray/*.cpp)
-file(GLOB check RELATIVE ${source} ${source}/check/*.cpp)
+file(GLOB check RELATIVE ${source} ${source}/check/*.cpp ${source}/hardening/*.cpp)
 
 # clang-tidy reads each file as its build compiles it: configured here, so that it needs no build.
 add_test(NAME lint-configure COMMAND sh -c "cmake --preset native >/dev/null && cmake --preset windows >/dev/null"
@@ -38,7 +38,7 @@ add_test(NAME clang-format COMMAND clang-format --dry-run --Werror ${cxx_sources
 set(cppcheck cppcheck --enable=warning,style,performance,portability --std=c++17 --inline-suppr --error-exitcode=1
     --quiet -I .)
 add_test(NAME cppcheck COMMAND ${cppcheck} app taskbar tray WORKING_DIRECTORY ${source})
-add_test(NAME cppcheck-check COMMAND ${cppcheck} -D_WIN32 check WORKING_DIRECTORY ${source})
+add_test(NAME cppcheck-check COMMAND ${cppcheck} -D_WIN32 check hardening WORKING_DIRECTORY ${source})
 add_test(NAME pyflakes COMMAND ${python} -m pyflakes ${python_sources} WORKING_DIRECTORY ${source})
 add_test(NAME shellcheck COMMAND shellcheck ${shell_scripts} WORKING_DIRECTORY ${source})
 # Each workflow must be one that GitHub's own parser accepts, and the check

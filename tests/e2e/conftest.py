@@ -15,7 +15,8 @@ from wine_desktop import WIDTH, HEIGHT, Desktop, wait_until, windows_path
 
 # Where the build folder holds each exe.
 EXES = {"hushpane": "hushpane.exe", "check": "hushpane-check.exe", "probe": "tests/e2e/hpprobe.exe",
-        "menuclick": "tests/e2e/hpmenuclick.exe", "hostile": "tests/fuzz/hphostile.exe"}
+        "menuclick": "tests/e2e/hpmenuclick.exe", "canary": "tests/e2e/hpcanary.exe",
+        "hostile": "tests/fuzz/hphostile.exe"}
 
 
 @pytest.fixture(scope="session")

@@ -17,7 +17,7 @@ $sudo rm -rf "$root/e2e/src" "$root/e2e/build/e2e/logs"
 $sudo mkdir -p "$root/e2e/src" "$root/e2e/build"
 tar -c pyproject.toml tests/conftest.py tests/e2e/conftest.py tests/e2e/test_check.py tools/lib/wine_desktop.py |
     $sudo tar -C "$root/e2e/src" -x
-(cd "$build" && tar -c hushpane.exe hushpane-check.exe tests/e2e/hpprobe.exe tests/e2e/hpmenuclick.exe \
+(cd "$build" && tar -c hushpane.exe hushpane-check.exe tests/e2e/hpprobe.exe tests/e2e/hpmenuclick.exe tests/e2e/hpcanary.exe \
     tests/fuzz/hphostile.exe) | $sudo tar -C "$root/e2e/build" -x
 status=0
 debian13_run "

@@ -7,18 +7,20 @@ Both shipped exes: 64-bit, importing only system DLLs, and carrying the
 mitigations a Windows security review asks for: ASLR with relocations,
 high-entropy VA, NX, an image base above 4 GB, no section both writable and
 executable, CET shadow-stack compatibility (unless --without-cet says why
-this build cannot have it) and a stack protector; and none claimed that is not
-there: Control Flow Guard's header bit never on an exe that a MinGW toolchain
-linked (lld sets it, with a table and the instrumented flag, for -guard:cf on
-the link line alone, and no compiler here instruments calls), and on any
-other only with the load configuration's function table and instrumented
-flag. --ceiling is the most hushpane.exe may weigh; above it the failure
-says whether libstdc++'s verbose terminate handler, and with it its
-demangler, is back. hushpane.exe is also a GUI
-program with icon group 101 of nine images and exactly one asInvoker
-manifest, and no other resources; hushpane-check.exe is a console program.
+this build cannot have it) and a stack protector whose canary is drawn
+without a Crypt function; and none claimed that is not there: Control Flow
+Guard's header bit only with the load configuration's function table and
+instrumented flag, and with calls in the code that go through the guard's
+check or dispatch pointer (lld sets the bit, the table and the flag for
+-guard:cf on the link line alone, whatever the compiler did). --ceiling is
+the most hushpane.exe may weigh; above it the failure says whether
+libstdc++'s verbose terminate handler, and with it its demangler, is back.
+hushpane.exe is also a GUI program with icon group 101 of nine images and
+exactly one asInvoker manifest, and no other resources; hushpane-check.exe
+is a console program.
 TAKEN_AWAY makes copies of a good exe without each mitigation, for the test
 that the checks name each one missing."""
+import re
 import struct
 import sys
 
@@ -31,9 +33,11 @@ SYSTEM_DLLS = {
 # libstdc++'s verbose terminate handler writes this: in the exe, it and its demangler are back.
 VERBOSE_TERMINATE = b"terminate called after throwing"
 SUBSYSTEMS = {"hushpane": 2, "check": 3}  # IMAGE_SUBSYSTEM_WINDOWS_GUI, _CUI
-# The stack protector's canary is seeded by libssp from these, and nothing
-# else in hushpane.exe needs ADVAPI32: the one import allowed for a mitigation.
-CANARY_IMPORTS = {"CryptAcquireContextA", "CryptGenRandom", "CryptReleaseContext"}
+# The stack protector's canary is drawn by hardening/canary.cpp with RtlGenRandom,
+# and nothing else in hushpane.exe needs ADVAPI32: the one import allowed for a
+# mitigation. No exe imports a Crypt function, which would load the
+# cryptographic provider and read its registry keys at every start.
+CANARY_IMPORT = "SystemFunction036"
 EXPECTED_ICONS = sorted([(16, 8), (32, 8), (48, 8), (16, 32), (32, 32), (48, 32), (64, 32), (256, 32), (256, 32)])
 RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
@@ -110,29 +114,36 @@ def cet_compatible(pe):
     return False
 
 
-def linked_by_mingw(pe):
-    """Whether a MinGW-w64 toolchain linked the exe: GNU ld keeps MinGW's .CRT
-    section, and MinGW's runtime imports the system's msvcrt.dll, which Visual
-    Studio never links (a UCRT MinGW-w64 linked by lld shows neither, and is
-    judged as Visual Studio's)."""
-    return b".CRT" in {s.Name.rstrip(b"\0") for s in pe.sections} or "msvcrt.dll" in imports(pe)
+def guarded_calls(code, code_rva, pointer_rvas):
+    """How many indirect calls in `code`, which starts at `code_rva`, go through
+    one of the guard's pointers: `call qword ptr [rip+disp32]` (FF 15 and the
+    displacement), whose target, the next instruction's RVA plus the
+    displacement, is one of `pointer_rvas`. That is how code compiled for
+    Control Flow Guard calls through a function pointer."""
+    count = 0
+    for match in re.finditer(rb"(?=\xff\x15(....))", code, re.S):
+        (displacement,) = struct.unpack("<i", match.group(1))
+        count += code_rva + match.start() + 6 + displacement in pointer_rvas
+    return count
 
 
-def cfg_failure(claimed, table, instrumented, mingw):
+def cfg_failure(claimed, table, instrumented, guarded):
     """Why an exe's claim of Control Flow Guard is false, or None. `claimed`:
     GUARD_CF in its DllCharacteristics; `table`: a load configuration whose
     GuardCFFunctionTable holds entries; `instrumented`: its GuardFlags say
-    CF_INSTRUMENTED. lld sets all three for -guard:cf on the link line alone,
-    whatever the compiler did, and no MinGW compiler here instruments calls:
-    on a MinGW link the bit can only be a false claim."""
+    CF_INSTRUMENTED; `guarded`: how many calls in its code go through the
+    guard's check or dispatch pointer. lld sets the first three for -guard:cf
+    on the link line alone, whatever the compiler and the runtime (MinGW's
+    msvcrt or UCRT), so only calls that go through the guard make it true."""
     if not claimed:
         return None
-    if mingw:
-        return ("claims Control Flow Guard (GUARD_CF in DllCharacteristics), but a MinGW-w64 toolchain linked it, "
-                "whose compilers here do not instrument calls: the bit comes from -guard:cf on the link line alone")
     if not (table and instrumented):
         return ("claims Control Flow Guard (GUARD_CF in DllCharacteristics) without a load configuration whose "
                 "GuardCFFunctionTable is filled and whose GuardFlags say CF_INSTRUMENTED")
+    if not guarded:
+        return ("claims Control Flow Guard (GUARD_CF in DllCharacteristics), but no call in its code goes through "
+                "the guard's check or dispatch pointer: the bit and the table come from -guard:cf on the link line "
+                "alone")
     return None
 
 
@@ -142,8 +153,14 @@ def cfg_claim(pe):
     table = config is not None and getattr(config, "GuardCFFunctionTable", 0) and getattr(
         config, "GuardCFFunctionCount", 0)
     instrumented = config is not None and getattr(config, "GuardFlags", 0) & GUARD_CF_INSTRUMENTED
+    base = pe.OPTIONAL_HEADER.ImageBase
+    pointers = {getattr(config, name, 0) - base for name in ("GuardCFCheckFunctionPointer",
+                                                              "GuardCFDispatchFunctionPointer")
+                if config is not None and getattr(config, name, 0)}
+    guarded = sum(guarded_calls(section.get_data(), section.VirtualAddress, pointers) for section in pe.sections
+                  if section.Characteristics & SCN_EXECUTE) if pointers else 0
     claimed = pe.OPTIONAL_HEADER.DllCharacteristics & GUARD_CF != 0
-    return claimed, cfg_failure(claimed, bool(table), bool(instrumented), linked_by_mingw(pe))
+    return claimed, cfg_failure(claimed, bool(table), bool(instrumented), guarded)
 
 
 def mitigations(pe):
@@ -160,8 +177,8 @@ def mitigations(pe):
         "image base above 4 GB": pe.OPTIONAL_HEADER.ImageBase > 0xFFFFFFFF,
         "W^X (no section both writable and executable)": not writable_code,
         "CET shadow-stack compatibility (debug entry 20, CET_COMPAT)": cet_compatible(pe),
-        "stack protector (libssp's canary, seeded by ADVAPI32's CryptGenRandom)":
-            CANARY_IMPORTS <= imports(pe).get("advapi32.dll", set()),
+        "stack protector (its canary drawn by ADVAPI32's RtlGenRandom, SystemFunction036)":
+            CANARY_IMPORT in imports(pe).get("advapi32.dll", set()),
     }
 
 
@@ -193,8 +210,10 @@ def failures_of(pe, kind, without_cet=None, ceiling_kb=None):
     dlls = sorted(found_imports)
     check(set(dlls) <= SYSTEM_DLLS[kind] | {"advapi32.dll"},
           f"imports {dlls}: only {sorted(SYSTEM_DLLS[kind])} are allowed, and ADVAPI32 for the stack protector")
+    crypt = sorted(name for names in found_imports.values() for name in names if name.startswith("Crypt"))
+    check(not crypt, f"imports {crypt}, which load the cryptographic provider and read its registry keys")
     if kind == "hushpane":
-        extra = found_imports.get("advapi32.dll", set()) - CANARY_IMPORTS
+        extra = found_imports.get("advapi32.dll", set()) - {CANARY_IMPORT}
         check(not extra, f"imports {sorted(extra)} from ADVAPI32, which only the stack protector's canary may use")
         for needed in ("kernel32.dll", "user32.dll", "shell32.dll"):
             check(needed in dlls, f"does not import {needed}")
@@ -241,7 +260,7 @@ def without_cet(pe):
 
 def without_canary(pe):
     # The import's name changed in place: the canary's source is gone, the table still reads.
-    return bytes(pe.write()).replace(b"CryptGenRandom\0", b"CryptGenRandoX\0")
+    return bytes(pe.write()).replace(CANARY_IMPORT.encode() + b"\0", b"SystemFunction03X\0")
 
 
 TAKEN_AWAY = [

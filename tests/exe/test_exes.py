@@ -3,9 +3,11 @@ and the mitigations it carries and claims; and that the checks can fail, each
 naming its cause: every mitigation taken out of a copy of the good exe, and,
 in real links of the clang build, CET missing, Control Flow Guard claimed on
 a MinGW link, and libstdc++'s own terminate handler back."""
+import struct
+
 import pefile
 import pytest
-from check_exe import TAKEN_AWAY, cfg_failure, failures_of
+from check_exe import TAKEN_AWAY, cfg_failure, failures_of, guarded_calls
 
 
 @pytest.fixture(scope="session")
@@ -47,21 +49,32 @@ def test_a_broken_link_fails_for_its_cause_alone(name, ceiling, named, exe):
     assert len(failures) == 1 and named in failures[0], failures
 
 
-@pytest.mark.parametrize("claimed, table, instrumented, mingw, false_claim", [
-    (False, False, False, True, False),
-    (True, False, False, True, True),
-    (True, False, False, False, True),
-    (True, True, True, True, True),
-    (True, True, True, False, False),
-    (True, True, False, False, True),
-], ids=["no bit", "the bit without a load configuration, MinGW",
-        "the bit without a load configuration, Visual Studio",
-        "the bit, a table and the flag on MinGW (lld's -guard:cf alone)",
-        "the bit, a table and the flag on Visual Studio", "the bit and a table without the flag"])
-def test_control_flow_guard_claims(claimed, table, instrumented, mingw, false_claim):
-    """The header bit is a false claim on any exe that a MinGW-w64 toolchain
-    linked, and on any other unless the load configuration holds the function
-    table and the instrumented flag."""
-    failure = cfg_failure(claimed, table, instrumented, mingw)
+@pytest.mark.parametrize("claimed, table, instrumented, guarded, false_claim", [
+    (False, False, False, 0, False),
+    (True, False, False, 0, True),
+    (True, True, False, 0, True),
+    (True, True, True, 0, True),
+    (True, True, True, 12, False),
+], ids=["no bit", "the bit without a load configuration", "the bit and a table without the flag",
+        "the bit, a table and the flag, no call through the guard (lld's -guard:cf alone, any runtime: MinGW's "
+        "msvcrt, or UCRT, which shows no mark of a MinGW link, with a forged load configuration)",
+        "the bit, a table and the flag, and calls through the guard's pointers"])
+def test_control_flow_guard_claims(claimed, table, instrumented, guarded, false_claim):
+    """The header bit is a false claim unless the load configuration holds the
+    function table and the instrumented flag, and the code calls through the
+    guard's check or dispatch pointer, whatever the runtime."""
+    failure = cfg_failure(claimed, table, instrumented, guarded)
     assert (failure is not None) == false_claim, failure
     assert failure is None or failure.startswith("claims Control Flow Guard"), failure
+
+
+def test_calls_through_the_guard_are_found_by_their_target():
+    """`call qword ptr [rip+disp32]` counts where it reaches a guard pointer,
+    at the next instruction's address plus the displacement, and only there."""
+    def call(at, target):
+        return b"\xff\x15" + struct.pack("<i", target - (at + 6))
+    base, check, dispatch, other = 0x1000, 0x5000, 0x5008, 0x6000
+    code = call(base, check) + b"\x90" + call(base + 7, dispatch) + call(base + 13, other) + b"\xff\x15\x00"
+    assert guarded_calls(code, base, {check, dispatch}) == 2
+    assert guarded_calls(code, base, {other}) == 1
+    assert guarded_calls(code, base + 1, {check, dispatch}) == 0
