@@ -6,7 +6,7 @@
 // its queue every 500 ms. Hushpane's figures minus this program's are what
 // Hushpane's own logic costs. The set-up is a function that returns, as
 // Hushpane's are, so that the stack protector guards it and its canary is
-// seeded at start as in hushpane.exe: that is the mitigation's cost, not
+// drawn at start as in hushpane.exe: that is the mitigation's cost, not
 // Hushpane's.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN

@@ -35,6 +35,8 @@ EVENT = "HushpaneBenchBaselineReady"
 # exists: the last step of start-up before the icon is added.
 PROGRAMS = [
     ("hushpane", BUILD / "hushpane.exe", "hushpane.exe", "window=TrayIconApp"),
+    ("hushpane_unprotected", BUILD / "tests" / "bench" / "hushpane-unprotected.exe",
+     "hushpane.exe without the stack protector", "window=TrayIconApp"),
     ("baseline_samecalls", BUILD / "tests" / "bench" / "hpbaseline-samecalls.exe",
      "baseline: same system calls (hot key, icon, window, 500 ms poll)", "window=HushpaneBenchSameCalls"),
     ("baseline", BUILD / "tests" / "bench" / "hpbaseline.exe", "baseline: starts, does nothing, sleeps", EVENT),
@@ -43,6 +45,8 @@ PROGRAMS = [
     ("baseline_shell32", BUILD / "tests" / "bench" / "hpbaseline-shell32.exe", "baseline + USER32 + SHELL32", EVENT),
 ]
 HUSHPANE_EXE = PROGRAMS[0][1]
+STEP_FILE = ROOT / "build" / "bench" / "step"  # the step under way, for tools/bench to name if this ends by a signal
+CRYPTOGRAPHY_KEYS = "\\Software\\Microsoft\\Cryptography"
 
 
 def spread(values):
@@ -223,12 +227,35 @@ def growth(desk, rounds, menus, boxes, pauses, peeks):
     }
 
 
+def registry_keys(desk):
+    """The registry keys that a start of hushpane.exe opens, by Wine's trace
+    (WINEDEBUG=+reg, one line a key opened), from its launch until its icon
+    is added: a second after its message-only window, the step right before."""
+    trace = desk.log_dir / "registry.trace"
+    desk.probe("reset")
+    process = desk.popen([HUSHPANE_EXE], trace, env={"WINEDEBUG": "+reg"})
+    try:
+        desk.probe("wait-alpha", 0, 10000)
+        wait_until("its message-only window", lambda: "pid=" in desk.probe("hidden", check=False), 10)
+        time.sleep(1)
+    finally:
+        process.kill()
+        process.wait()
+    desk.purge_dead_icons()
+    opened = re.findall(r'trace:reg:NtOpenKeyEx \([^,]*,L"([^"]*)"', trace.read_text(errors="replace"))
+    if not opened:
+        raise BenchError(f"Wine's registry trace in {trace} names no key opened")
+    return {"opened": len(opened), "cryptography": sum(CRYPTOGRAPHY_KEYS.lower() in key.lower() for key in opened)}
+
+
 def sizes():
     exe = HUSHPANE_EXE
     pe = pefile.PE(str(exe))
     resources = sum(s.SizeOfRawData for s in pe.sections if s.Name.rstrip(b"\0") == b".rsrc")
-    return {"exe": exe.stat().st_size, "resources": resources, "baseline_samecalls": PROGRAMS[1][1].stat().st_size,
-            "baseline": PROGRAMS[2][1].stat().st_size}
+    program = {name: path for name, path, _, _ in PROGRAMS}
+    return {"exe": exe.stat().st_size, "resources": resources,
+            "baseline_samecalls": program["baseline_samecalls"].stat().st_size,
+            "baseline": program["baseline"].stat().st_size}
 
 
 def comparison(start, quiet):
@@ -244,12 +271,15 @@ def comparison(start, quiet):
         "start_up_ratio": median(start["hushpane"]) / median(start["baseline"]),
         "rss_above_baseline_kb": own("hushpane", "rss") - own("baseline", "rss"),
         "private_above_baseline_kb": own("hushpane", "private") - own("baseline", "private"),
+        "private_above_shell32_kb": own("hushpane", "private") - own("baseline_shell32", "private"),
+        "protector_private_kb": own("hushpane", "private") - own("hushpane_unprotected", "private"),
+        "protector_start_up_ratio": median(start["hushpane"]) / median(start["hushpane_unprotected"]),
     }
 
 
 def table(figures):
-    s, i, h, z, c, g = (figures[k] for k in ("start_up_ms", "idle", "hot_key_ms", "size_bytes", "comparison",
-                                              "growth"))
+    s, i, h, z, c, g, r = (figures[k] for k in ("start_up_ms", "idle", "hot_key_ms", "size_bytes", "comparison",
+                                                 "growth", "registry_keys"))
     f = lambda d, digits=1: f"{d['median']:.{digits}f} ({d['min']:.{digits}f}–{d['max']:.{digits}f})"
     ok = lambda met: "met" if met else "missed"
     uses = g["uses"]
@@ -274,6 +304,12 @@ def table(figures):
         f" {uses['peeks']} Ctrl+0 peek(s) | {g['private_growth_kb']:+d} KB (anonymous {g['anonymous_growth_kb']:+d} KB),"
         f" handles {g['handles_growth']:+d}, windows {g['windows_growth']:+d} | within 64 KB"
         f" | {ok(abs(g['private_growth_kb']) <= 64)} |",
+        f"| private memory above the do-nothing baseline with USER32 and SHELL32 | {c['private_above_shell32_kb']:+.0f}"
+        f" KB | <= 450 KB | {ok(c['private_above_shell32_kb'] <= 450)} |",
+        f"| the stack protector, against the same exe without it | private {c['protector_private_kb']:+.0f} KB,"
+        f" start-up ratio {c['protector_start_up_ratio']:.2f} | (none) | |",
+        f"| registry keys opened from start to the icon | {r['opened']}, of them under"
+        f" {CRYPTOGRAPHY_KEYS}: {r['cryptography']} | none of those | {ok(r['cryptography'] == 0)} |",
         "",
         "| program | start-up, ms | idle CPU, ms/min: own | idle CPU, ms/min: with wineserver"
         " | resident, KB | private, KB |",
@@ -314,18 +350,24 @@ def main():
     steps = [("start-up", lambda: start_up(desk, runs)),
              ("idle CPU and memory", lambda: idle(desk, idle_seconds, idle_runs)),
              ("hot key", lambda: hot_key(desk, presses)),
-             ("a long day of use", lambda: growth(desk, *day))]
+             ("a long day of use", lambda: growth(desk, *day)),
+             ("registry keys", lambda: registry_keys(desk))]
     done = {}
-    step = "starting the desktop"
     desk = None
+    step = "starting the desktop"
+    STEP_FILE.parent.mkdir(parents=True, exist_ok=True)
+    STEP_FILE.write_text(step)
     try:
         desk = Desktop.start(ROOT / "build" / "bench" / "prefix", PROBE, ROOT / "build" / "bench" / "logs")
         print(f"Desktop up on {desk.display}; measuring ({'quick' if args.quick else 'full'})...",
               flush=True)
         for step, measure in steps:
+            STEP_FILE.write_text(step)
             done[step] = measure()
             print(f"{step} measured", flush=True)
-    except Exception as error:  # noqa: BLE001 -- any failure is reported, with its step, as the last line
+        step = "writing the figures"
+        STEP_FILE.write_text(step)
+    except BaseException as error:  # noqa: BLE001 -- any end, Ctrl+C's too, is said with its step as the last line
         traceback.print_exc()
         failure = f"tools/bench failed in the step \"{step}\": {type(error).__name__}: {error}"
     else:
@@ -336,7 +378,7 @@ def main():
     if failure is not None:
         print(failure, flush=True)
         return 1
-    start, quiet, hot, day_figures = (done[name] for name, _ in steps)
+    start, quiet, hot, day_figures, keys = (done[name] for name, _ in steps)
 
     figures = {
         "date": datetime.date.today().isoformat(),
@@ -348,6 +390,7 @@ def main():
         "idle": quiet,
         "hot_key_ms": hot,
         "growth": day_figures,
+        "registry_keys": keys,
         "size_bytes": sizes(),
         "comparison": comparison(start, quiet),
     }

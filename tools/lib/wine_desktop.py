@@ -373,15 +373,17 @@ class Desktop:
 
     # -- using it -----------------------------------------------------------
 
-    def popen(self, command, log_path, stdout_path=None):
-        """Starts a Windows program in this desktop. `wine prog.exe` becomes the
-        program's own process, so its pid and exit status are the program's.
-        Its standard error is added to the log; its standard output, where a
-        caller reads what the program says, goes to a file of its own made
-        anew, so that nothing an earlier run wrote can be read as this one's."""
+    def popen(self, command, log_path, stdout_path=None, env=None):
+        """Starts a Windows program in this desktop, with `env` added to its
+        environment. `wine prog.exe` becomes the program's own process, so its
+        pid and exit status are the program's. Its standard error is added to
+        the log; its standard output, where a caller reads what the program
+        says, goes to a file of its own made anew, so that nothing an earlier
+        run wrote can be read as this one's."""
         with open(log_path, "ab") as log, open(stdout_path or os.devnull, "wb") as out:
-            return subprocess.Popen(["wine", *map(str, command)], env=self.env, stdin=subprocess.DEVNULL,
-                                    stdout=out if stdout_path else log, stderr=log, start_new_session=True)
+            return subprocess.Popen(["wine", *map(str, command)], env={**self.env, **(env or {})},
+                                    stdin=subprocess.DEVNULL, stdout=out if stdout_path else log, stderr=log,
+                                    start_new_session=True)
 
     def run_exe(self, exe, *args):
         """Runs a console program to its end; returns its exit status and what
