@@ -15,6 +15,7 @@ import zipfile
 from pathlib import Path
 
 import pytest
+import release
 import yaml
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -101,17 +102,42 @@ def test_the_zip(dist, archive):
     print(", ".join(f"{i.filename} {i.file_size} bytes {i.date_time}" for i in zipped.infolist()))
 
 
-def test_the_guide_names_this_repository_in_its_verify_command(archive, version):
-    guide = zipfile.ZipFile(archive).read("README.txt").decode("utf-8")
-    assert "OWNER" not in guide
-    verify = (f"--repo {REPOSITORY} --signer-workflow {REPOSITORY}/.github/workflows/release.yml "
-              f"--source-ref refs/tags/v{version} --deny-self-hosted-runners")
-    assert verify in guide, "README.txt's gh attestation verify does not pin the repository, its workflow and the tag"
+def test_the_verify_command_is_one_text(dist, archive, version):
+    """The command made once (verify_command) is the one the guide gives for
+    OWNER/hushpane, the one README.txt and the release's notes give for the
+    repository, and, for every published file, the one the publish job runs."""
+    guide = (ROOT / "README.md").read_text(encoding="utf-8")
+    assert release.verify_command("OWNER/hushpane", version, archive.name) in guide
+    assert release.COMMIT_FILTER in guide
+    readme = zipfile.ZipFile(archive).read("README.txt").decode("utf-8")
+    assert "OWNER" not in readme
+    assert release.verify_command(REPOSITORY, version, archive.name) in readme
+    notes = (dist / "release-notes.md").read_text(encoding="utf-8")
+    assert release.verify_command(REPOSITORY, version, archive.name) in notes
+    published = (dist / "published.txt").read_text(encoding="ascii").splitlines()
+    assert (dist / "verify-commands.txt").read_text(encoding="ascii").splitlines() == [
+        release.verify_command(REPOSITORY, version, name) for name in published]
+    workflow = yaml.safe_load((ROOT / ".github" / "workflows" / "release.yml").read_text(encoding="utf-8"))
+    runs = [step.get("run", "") for step in workflow["jobs"]["publish"]["steps"]]
+    verifies = next(i for i, run in enumerate(runs) if "< verify-commands.txt" in run)
+    publishes = next(i for i, run in enumerate(runs) if "--draft=false" in run)
+    assert verifies < publishes and 'bash -c "$command"' in runs[verifies], "the publish job does not run them first"
+
+
+def test_the_notes_name_the_commit_and_every_file(dist):
+    notes = (dist / "release-notes.md").read_text(encoding="utf-8")
+    commit = subprocess.run(["git", "-C", str(ROOT), "rev-parse", "HEAD"], capture_output=True, text=True,
+                            check=True).stdout.strip()
+    assert f"commit `{commit}`" in notes and notes.count(commit) == 2
+    for name in (dist / "published.txt").read_text(encoding="ascii").splitlines():
+        assert f"| `{name}` | `{sha256(dist / name)}` |" in notes, name
 
 
 def test_published_lists_what_the_release_made(dist):
+    """Every file made, but the list itself and the release's own notes and commands."""
     listed = (dist / "published.txt").read_text(encoding="ascii").splitlines()
-    assert sorted(listed) == [name for name in files_of(dist) if name != "published.txt"]
+    unlisted = {"published.txt", "release-notes.md", "verify-commands.txt"}
+    assert sorted(listed) == [name for name in files_of(dist) if name not in unlisted]
 
 
 def test_scoop_manifest_binds_to_the_zip(dist, archive, version, zip_url):

@@ -10,6 +10,11 @@
   dist/published.txt                      the files above that are published, a path (in
                                           dist/) a line: what the release workflow attests
                                           and attaches
+  dist/release-notes.md                   the release page's text: the commit, each file's
+                                          SHA-256 and the command that checks its attestation
+  dist/verify-commands.txt                that command for each published file, a line
+                                          each, which the release workflow runs before it
+                                          publishes
 
   release.py EXE CHECK_EXE VERSION_FILE SOURCE_DIR OUT_DIR [--repository OWNER/NAME]
 
@@ -99,6 +104,10 @@ def user_guide(readme, version, repository):
     if named - {version}:
         raise ReleaseError(f"the user guide in {readme} names version {', '.join(sorted(named))}, but this is "
                            f"{version}: update its examples")
+    expected = verify_command("OWNER/hushpane", version, f"hushpane-{version}-windows-x64.zip")
+    if expected not in guide or COMMIT_FILTER not in guide:
+        raise ReleaseError(f"the user guide in {readme} does not give the verify command as tools/lib/release.py "
+                           f"makes it: {expected}, and {COMMIT_FILTER}")
     if repository is None:
         guide = PLACEHOLDER_NOTE.sub(r"\1", guide)
     else:
@@ -106,6 +115,46 @@ def user_guide(readme, version, repository):
         guide = PLACEHOLDER_NOTE.sub("", guide).replace("OWNER/hushpane", repository)
         guide = guide.replace("OWNER.Hushpane", f"{owner}.Hushpane")
     return plain_text(f"Hushpane {version}\n\n" + guide)
+
+
+def verify_command(repository, version, name):
+    """The one command that checks a download against its attestation: the
+    guide gives it (for OWNER/hushpane), README.txt and the release's notes
+    give it filled in, and the release workflow runs it on every file before
+    it publishes. --cert-identity pins the signing workflow and the tag
+    exactly; every flag is in gh from 2.49.0 on."""
+    return (f"gh attestation verify {name} --repo {repository} --cert-identity "
+            f"https://github.com/{repository}/.github/workflows/release.yml@refs/tags/v{version} "
+            "--deny-self-hosted-runners")
+
+
+# Added to the command, this prints the commit that the certificate names; in double quotes,
+# as PowerShell and Command Prompt both pass it on whole.
+COMMIT_FILTER = '--format json --jq ".[].verificationResult.signature.certificate.sourceRepositoryDigest"'
+
+
+def source_commit(source):
+    """The commit the release is made from, or None for a tree that is not a git checkout."""
+    result = subprocess.run(["git", "-C", str(source), "rev-parse", "HEAD"], capture_output=True, text=True)
+    return result.stdout.strip() if result.returncode == 0 else None
+
+
+def release_notes(repository, version, commit, digests):
+    """The release page's text: what a user compares a download with."""
+    rows = "".join(f"| `{name}` | `{digest}` |\n" for name, digest in digests.items())
+    return (f"Hushpane {version}, built by this repository's release workflow from the tag v{version}, "
+            f"commit `{commit}`.\n\n"
+            "Before you open a download, compare its SHA-256 (`Get-FileHash` in PowerShell, "
+            "`certutil -hashfile FILE SHA256` in a Command Prompt) with this list:\n\n"
+            f"| file | SHA-256 |\n|---|---|\n{rows}\n"
+            "With GitHub's CLI, gh 2.49 or later, check it against the attestation that the release workflow "
+            "made for it, in PowerShell or a Command Prompt alike (for another file, put its name in place of "
+            "the zip's):\n\n"
+            f"    {verify_command(repository, version, f'hushpane-{version}-windows-x64.zip')}\n\n"
+            f"With `{COMMIT_FILTER}` added, it prints the commit that the attestation's certificate names: it "
+            f"must be `{commit}`, the one above.\n\n"
+            "`hushpane-check.exe` checks Hushpane on your own desktop; `hushpane.json` installs it with Scoop, "
+            "the three `.yaml` files with winget (see the README).\n")
 
 
 def entry(name, when):
@@ -146,7 +195,8 @@ def main():
     for old in out.iterdir():  # an earlier release's files, which would not be this release's
         if old.is_dir() and old.name == "winget":
             shutil.rmtree(old)
-        elif old.is_file() and (old.name in ("hushpane.exe", "hushpane.json", "SHA256SUMS", "published.txt")
+        elif old.is_file() and (old.name in ("hushpane.exe", "hushpane.json", "SHA256SUMS", "published.txt",
+                                             "release-notes.md", "verify-commands.txt")
                                 or old.name.startswith("hushpane-")):
             old.unlink()
     archive = out / f"hushpane-{version}-windows-x64.zip"
@@ -162,8 +212,14 @@ def main():
 
     manifests = [] if repository is None else packages.write(out, repository, version, digests[archive.name], when)
     published = [out / name for name in names] + [out / "SHA256SUMS"] + manifests
-    (out / "published.txt").write_text("".join(f"{path.relative_to(out).as_posix()}\n" for path in published),
-                                       encoding="ascii", newline="\n")
+    listed = [path.relative_to(out).as_posix() for path in published]
+    (out / "published.txt").write_text("".join(f"{name}\n" for name in listed), encoding="ascii", newline="\n")
+    if repository is not None:
+        commit = source_commit(source) or "(not a git checkout)"
+        notes = release_notes(repository, version, commit, {name: sha256(out / name) for name in listed})
+        (out / "release-notes.md").write_text(notes, encoding="utf-8", newline="\n")
+        commands = "".join(f"{verify_command(repository, version, name)}\n" for name in listed)
+        (out / "verify-commands.txt").write_text(commands, encoding="ascii", newline="\n")
 
     print(f"Hushpane {version}, from the source of {time.strftime('%Y-%m-%d %H:%M:%S UTC', time.gmtime(when))}:")
     for path in published:
