@@ -46,7 +46,7 @@ PROGRAMS = [
 ]
 HUSHPANE_EXE = PROGRAMS[0][1]
 STEP_FILE = ROOT / "build" / "bench" / "step"  # the step under way, for tools/bench to name if this ends by a signal
-CRYPTOGRAPHY_KEYS = "\\Software\\Microsoft\\Cryptography"
+CRYPTOGRAPHY_KEYS = r"Software\Microsoft\Cryptography"  # the cryptographic provider's, read by CryptAcquireContext
 
 
 def spread(values):
@@ -242,7 +242,9 @@ def registry_keys(desk):
         process.kill()
         process.wait()
     desk.purge_dead_icons()
-    opened = re.findall(r'trace:reg:NtOpenKeyEx \([^,]*,L"([^"]*)"', trace.read_text(errors="replace"))
+    # Each key as the trace writes it, its backslashes doubled.
+    opened = [key.replace("\\\\", "\\") for key in
+              re.findall(r'trace:reg:NtOpenKeyEx \([^,]*,L"([^"]*)"', trace.read_text(errors="replace"))]
     if not opened:
         raise BenchError(f"Wine's registry trace in {trace} names no key opened")
     return {"opened": len(opened), "cryptography": sum(CRYPTOGRAPHY_KEYS.lower() in key.lower() for key in opened)}
