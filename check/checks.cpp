@@ -1,6 +1,5 @@
-// Each check says what it sees as it sees it, and judges each value where it reads it: the
-// first expectation not met leads its FAIL line. A check that the desktop kept from a gesture
-// is a SKIP; one that the user's stop cut short is neither counted nor reported.
+// Each check judges each value where it reads it, and says what it read: the first expectation
+// not met leads its FAIL line. A stop's cut-short check is neither counted nor said.
 #include "check/check.h"
 
 #include <cstdio>
@@ -27,8 +26,7 @@ static bool AlphaWithin(int alpha, Millis timeout, Millis from, Finding* finding
                 Format("after %.2f s the taskbars read ", SecondsSince(from)) + Said(last));
 }
 
-// A new Hushpane, whether it hid every taskbar in time, and its message-only window, found
-// once; null when none started.
+// A new Hushpane that should hide every taskbar in time, with its window; null if none started.
 static Copy* StartHidden(Finding* finding)
 {
     const Millis start = Now();
@@ -38,9 +36,10 @@ static Copy* StartHidden(Finding* finding)
     }
     AlphaWithin(0, STARTED_WITHIN_MS, start, finding);
     const bool found = AwaitWindow(*copy);
-    const std::string window = "message-only window " + Quoted(TitleOf(copy->window));
+    const std::string window = Format(" of process %lu", copy->pid);
     Want(finding, found, "its message-only window of class TrayIconApp",
-         window + Format(" of process %lu", copy->pid), Running(*copy) ? "none" : EndedHow(*copy));
+         "message-only window " + Quoted(TitleOf(copy->window)) + window,
+         Running(*copy) ? "none" : EndedHow(*copy));
     return copy;
 }
 

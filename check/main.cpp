@@ -69,25 +69,25 @@ static void Tell(const std::string& text)
 // What a stop left, read rather than assumed.
 static std::string AfterStop()
 {
-    Facts left;
+    std::string left;
     for (int i = 0; i < g_copyCount; ++i) {
         if (Running(g_copies[i])) {
-            left.push_back(Format("Hushpane (process %lu) still runs", g_copies[i].pid));
+            left += Format("Hushpane (process %lu) still runs; ", g_copies[i].pid);
         }
     }
-    left.push_back(left.empty() ? "Hushpane is ended" : "");
-    const bool asFound = PutTaskbarsBack(false) == 0;
-    left.push_back(asFound ? "the taskbars are as they were"
-                           : "the taskbars read " + Said(ReadTaskbars()));
-    const char* ran = g_reported < CHECK_COUNT ? "not every check ran" : "after every check ran";
-    return "Interrupted (" + std::string(Stopped()) + "): " + ran + ". " + Join(left) + ".\n";
+    const char* ran = g_reported < CHECK_COUNT ? "not every check ran" : "every check had run";
+    const std::string taskbars = PutTaskbarsBack(false) == 0
+                                     ? "the taskbars are as they were"
+                                     : "the taskbars read " + Said(ReadTaskbars());
+    return "Interrupted (" + std::string(Stopped()) + "): " + ran + ". " +
+           (left.empty() ? "Hushpane is ended; " : left) + taskbars + ".\n";
 }
 
 // False, after the usage line, for a command line it does not take.
 static bool ReadArguments(int argc, wchar_t** argv, bool* yes, const wchar_t** screenshot)
 {
     for (int i = 1; i < argc; ++i) {
-        wchar_t full[MAX_PATH] = {};
+        wchar_t full[MAX_PATH] = {};  // the exe's path, as the banner gives it
         if (std::wcscmp(argv[i], L"--yes") == 0) {
             *yes = true;
         } else if (std::wcscmp(argv[i], L"--screenshot") == 0 && i + 1 < argc) {

@@ -40,16 +40,14 @@ struct PutBackAction {
     bool show;
 };
 
-// A check's verdict: PASS; FAIL, a finding about Hushpane; SKIP, what the desktop kept it from.
-enum Verdict { PASS, FAIL, SKIP };
-constexpr LONG TOUCH_SLOP_PX = 3;  // a move of the pointer nearer than this is no touch
+enum Verdict { PASS, FAIL, SKIP };  // SKIP: what the desktop kept a check from, no finding
+constexpr LONG TOUCH_SLOP_PX = 3;   // a move of the pointer nearer than this is no touch
 
-// Layered, with LWA_ALPHA and exactly that alpha.
-bool HasAlpha(const TaskbarState& state, int alpha);
+bool HasAlpha(const TaskbarState& state, int alpha);  // layered, with LWA_ALPHA and that alpha
 // For a taskbar `now`: as `before` the run (null: made during it), but never hidden.
 PutBackAction DecidePutBack(const TaskbarState* before, const TaskbarState& now);
-// A gesture kept from being made: FAIL where what stood in its way was Hushpane's own window
-// (the process of `inTheWay`), SKIP where it was the desktop's (or nothing was in the way).
+// A gesture kept from being made by a window of process `inTheWay`: FAIL where that is
+// Hushpane's own, SKIP otherwise (nothing in the way included).
 Verdict BlockedVerdict(DWORD inTheWay, DWORD hushpane);
 // Whether a low-level mouse event at `at` is the user's touch: a button or the wheel, or a move
 // that SendInput did not make to a place TOUCH_SLOP_PX or more from where the pointer is and
@@ -65,8 +63,7 @@ RECT SplitRow(const RECT& inside, int item, int count);
 int FindTaskbars(HWND* taskbars, int capacity);  // Shell_TrayWnd, then each Shell_SecondaryTrayWnd
 TaskbarState ReadTaskbar(HWND taskbar);
 HWND FindHushpaneWindow(DWORD pid);  // its message-only window; pid 0 takes any Hushpane's
-// A visible top-level window of that class (a menu is #32768, a box #32770; null: any) and
-// process (0: any).
+// A visible top-level window of that class (a menu #32768, a box #32770; null: any) and process.
 HWND FindVisibleWindow(const wchar_t* className, DWORD pid);
 DWORD WindowProcess(HWND window);
 HWND TopLevelAt(POINT point);  // what a click there would reach
