@@ -232,6 +232,7 @@ def registry_keys(desk):
     (WINEDEBUG=+reg, one line a key opened), from its launch until its icon
     is added: a second after its message-only window, the step right before."""
     trace = desk.log_dir / "registry.trace"
+    trace.unlink(missing_ok=True)  # the log of a program started in the desktop is appended to
     desk.probe("reset")
     process = desk.popen([HUSHPANE_EXE], trace, env={"WINEDEBUG": "+reg"})
     try:
