@@ -38,12 +38,12 @@ debian13_mirror() {
     return 1
 }
 
-# Makes the chroot unless it is there with these packages (and maybe more). Made aside and
-# moved into place only when whole, so that an interrupted run leaves
-# nothing that looks ready.
+# Makes the chroot unless it is there with these packages (and maybe more).
+# Made aside and moved into place only when whole, so that an interrupted
+# run leaves nothing that looks ready.
 debian13_ensure() {
     local root=$DEBIAN13_ROOT sudo=$DEBIAN13_SUDO source package made missing=""
-    made=",$($sudo cat "$root/.packages" 2>/dev/null),"
+    made=",$($sudo cat "$root/.packages" 2>/dev/null || true),"
     for package in ${DEBIAN13_PACKAGES//,/ }; do
         [[ $made == *",$package,"* ]] || missing+=" $package"
     done
