@@ -33,10 +33,11 @@ static LRESULT CALLBACK HeardKey(int code, WPARAM message, LPARAM data)
 {
     const auto* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(data);
     const bool down = message == WM_KEYDOWN || message == WM_SYSKEYDOWN;
-    if (code == HC_ACTION && (key->flags & LLKHF_INJECTED) != 0) {
+    const bool injected = (key->flags & LLKHF_INJECTED) != 0;
+    if (code == HC_ACTION) {
         g_lastInput = Now();
-    } else if (code == HC_ACTION && down) {
-        g_lastInput = Now();
+    }
+    if (code == HC_ACTION && down && !injected) {
         NoteTouch(KeyName(key->vkCode) + " pressed");
     }
     return CallNextHookEx(nullptr, code, message, data);
