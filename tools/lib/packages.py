@@ -22,9 +22,14 @@ def origin_repository(source):
     return match.group(1) if result.returncode == 0 and match and REPOSITORY.fullmatch(match.group(1)) else None
 
 
+def zip_name(version):
+    """The release's zip, as the release page, the manifests and the guide name it."""
+    return f"hushpane-{version}-windows-x64.zip"
+
+
 def zip_url(repository, version):
     """The zip's permanent address, on the release page of the tag vVERSION."""
-    return f"https://github.com/{repository}/releases/download/v{version}/hushpane-{version}-windows-x64.zip"
+    return f"https://github.com/{repository}/releases/download/v{version}/{zip_name(version)}"
 
 
 def scoop(repository, version, zip_sha256):

@@ -104,7 +104,7 @@ def user_guide(readme, version, repository):
     if named - {version}:
         raise ReleaseError(f"the user guide in {readme} names version {', '.join(sorted(named))}, but this is "
                            f"{version}: update its examples")
-    expected = verify_command("OWNER/hushpane", version, f"hushpane-{version}-windows-x64.zip")
+    expected = verify_command("OWNER/hushpane", version, packages.zip_name(version))
     if expected not in guide or COMMIT_FILTER not in guide:
         raise ReleaseError(f"the user guide in {readme} does not give the verify command as tools/lib/release.py "
                            f"makes it: {expected}, and {COMMIT_FILTER}")
@@ -150,7 +150,7 @@ def release_notes(repository, version, commit, digests):
             "With GitHub's CLI, gh 2.49 or later, check it against the attestation that the release workflow "
             "made for it, in PowerShell or a Command Prompt alike (for another file, put its name in place of "
             "the zip's):\n\n"
-            f"    {verify_command(repository, version, f'hushpane-{version}-windows-x64.zip')}\n\n"
+            f"    {verify_command(repository, version, packages.zip_name(version))}\n\n"
             f"With `{COMMIT_FILTER}` added, it prints the commit that the attestation's certificate names: it "
             f"must be `{commit}`, the one above.\n\n"
             "`hushpane-check.exe` checks Hushpane on your own desktop; `hushpane.json` installs it with Scoop, "
@@ -199,7 +199,7 @@ def main():
                                              "release-notes.md", "verify-commands.txt")
                                 or old.name.startswith("hushpane-")):
             old.unlink()
-    archive = out / f"hushpane-{version}-windows-x64.zip"
+    archive = out / packages.zip_name(version)
     with zipfile.ZipFile(archive, "w") as zipped:
         for name, data in contents:
             zipped.writestr(entry(name, when), data, compresslevel=9)
