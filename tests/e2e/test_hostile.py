@@ -14,9 +14,9 @@ pytestmark = [pytest.mark.fuzz, pytest.mark.timeout(300)]
 def test_hostile_messages(c):
     seed = int(os.environ.get("HUSHPANE_FUZZ_SEED") or random.randrange(1, 2**31))
     print(f"seed {seed} (HUSHPANE_FUZZ_SEED={seed} repeats this run)")
-    before = c.icons_width()
+    without_icon = c.icons_width()
     program = c.start_and_wait_hidden()
-    wait_until("the icon in the notification area", lambda: c.icons_width() > before, 10)
+    wait_until("the icon in the notification area", lambda: c.icons_width() > without_icon, 10)
     icons = c.icons_width()
     before = c.probe_ok("the hidden window", "hidden")
     status, output = c.desk.run_exe(c.exes["hostile"], seed, 10000, 30)
